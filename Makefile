@@ -1,0 +1,43 @@
+# Skiffa: build, test, demo and benchmarks. Every target installs what a fresh
+# Debian machine lacks first (scripts/install-deps).
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+          LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
+          UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+          TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+
+.PHONY: all deps build test test-plain test-asan test-tsan demo bench clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+	@cmake --build build -j $(JOBS)
+
+test: test-plain test-asan test-tsan
+
+test-plain: build
+	cd build && ctest -j $(JOBS) --output-on-failure
+
+test-asan: deps
+	@cmake -S . -B build-asan $(CMAKE_FLAGS) -DSKIFFA_SANITIZE=address >/dev/null
+	@cmake --build build-asan -j $(JOBS)
+	cd build-asan && $(SAN_ENV) ctest -j $(JOBS) --output-on-failure
+
+test-tsan: deps
+	@cmake -S . -B build-tsan $(CMAKE_FLAGS) -DSKIFFA_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && $(SAN_ENV) ctest -j $(JOBS) --output-on-failure
+
+demo: build
+	@tools/demo.sh
+
+bench: build
+	@tools/bench.sh
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,143 @@
+// The dialog window base: a Qt dialog built from a template, with window
+// messages posted and sent through WindowProc, a message map dispatched in its
+// stated order, timers by id, and the controls looked up by id.
+#pragma once
+
+#include <QDialog>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/controls.h"
+#include "platform/dialogtemplate.h"
+#include "platform/message.h"
+#include "platform/wintypes.h"
+
+class QTimer;
+class QWidget;
+
+constexpr int SW_HIDE = 0;
+constexpr int SW_SHOWNORMAL = 1;
+constexpr int SW_SHOWMINIMIZED = 2;
+constexpr int SW_SHOW = 5;
+constexpr int SW_MINIMIZE = 6;
+constexpr int SW_RESTORE = 9;
+
+// WM_SIZE size types.
+constexpr UINT SIZE_RESTORED = 0;
+constexpr UINT SIZE_MINIMIZED = 1;
+
+// The header of a WM_NOTIFY message.
+struct NMHDR {
+    HWND hwndFrom;
+    UINT idFrom;
+    int code;
+};
+
+// A message the UI thread is about to dispatch (keyboard input for now).
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+};
+constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr WPARAM VK_RETURN = 0x0D;
+constexpr WPARAM VK_ESCAPE = 0x1B;
+constexpr WPARAM VK_F1 = 0x70;
+
+class CDataExchange;
+
+class CDialogEx : public QDialog, public MessageTarget {
+public:
+    explicit CDialogEx(const DialogTemplate& tmpl, QWidget* parent = nullptr);
+    ~CDialogEx() override;
+    CDialogEx(const CDialogEx&) = delete;
+    CDialogEx& operator=(const CDialogEx&) = delete;
+
+    // Builds the window, runs OnInitDialog, shows it and runs its modal loop
+    // until EndDialog; then DestroyWindow. Returns the EndDialog result.
+    int DoModal();
+    // Ends the modal loop with the result; DestroyWindow follows.
+    void EndDialog(int result);
+
+    HWND GetSafeHwnd() { return this; }
+
+    // MessageTarget: PostMessage is thread-safe, SendMessage runs at once.
+    bool PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    LRESULT SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+    // Timers by id: setting a pending id restarts it; each expiry sends
+    // WM_TIMER with the id as wParam.
+    UINT SetTimer(UINT id, UINT elapseMs);
+    BOOL KillTimer(UINT id);
+    bool IsTimerPending(UINT id) const;
+
+    QWidget* GetDlgItem(UINT id) const;
+
+    // Window text and showing, in code-page text.
+    void SetWindowText(const std::string& text);
+    std::string GetWindowText() const;
+    BOOL ShowWindow(int cmd);
+    BOOL IsIconic() const;
+    void SetForegroundWindow();
+
+    // A message box owned by this window (see platform/msgbox.h).
+    int MessageBox(const std::string& text, const std::string& caption, UINT type);
+
+    // Data exchange between controls and members: false when a check failed.
+    BOOL UpdateData(BOOL saveAndValidate = TRUE);
+
+    // The dialog template's font's base units in pixels (x, y).
+    int BaseUnitX() const { return m_baseX; }
+    int BaseUnitY() const { return m_baseY; }
+
+protected:
+    virtual BOOL OnInitDialog();
+    virtual void DoDataExchange(CDataExchange* pDX) {}
+    virtual BOOL DestroyWindow();
+    virtual LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+    virtual BOOL PreTranslateMessage(MSG* pMsg) { return FALSE; }
+    virtual void OnOK();
+    virtual void OnCancel();
+
+    // The framework's handling of messages the map does not take.
+    LRESULT DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    // Message-map entries, tried in the order they were added.
+    using MessageHandler = std::function<LRESULT(WPARAM, LPARAM)>;
+    void OnMessage(UINT msg, MessageHandler handler);
+    void OnCommand(UINT id, std::function<void()> handler);             // menu command or accelerator
+    void OnControl(UINT code, UINT id, std::function<void()> handler);  // WM_COMMAND notification
+    void OnNotify(int code, UINT id, std::function<LRESULT(NMHDR*)> handler);
+
+    // Qt side.
+    void customEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void done(int r) override;
+
+private:
+    struct MapEntry {
+        UINT message;
+        UINT code;  // WM_COMMAND notification or WM_NOTIFY code (as unsigned)
+        UINT id;    // control or command id; 0 for plain messages
+        MessageHandler handler;
+    };
+    bool Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    void BuildFromTemplate();
+    void WireControl(const ControlTemplate& ct, QWidget* w);
+
+    const DialogTemplate& m_template;
+    std::vector<MapEntry> m_map;
+    std::map<UINT, QTimer*> m_timers;
+    std::map<UINT, QWidget*> m_controls;
+    bool m_built = false;
+    bool m_destroyed = false;
+    int m_baseX = 0;
+    int m_baseY = 0;
+    std::shared_ptr<bool> m_alive;
+};

@@ -1,0 +1,27 @@
+// Port record defaults and line-state texts.
+#include "relay/PortInfo.h"
+
+#include "resources/resource.h"
+#include "ui/ResString.h"
+
+CPortInfo CPortInfo::FromSectionDefaults(const std::string& name)
+{
+    CPortInfo info;  // member initialisers hold the section defaults and idle values
+    info.m_strName = name;
+    return info;
+}
+
+CPortInfo CPortInfo::FromNewPortDefaults(const std::string& name)
+{
+    CPortInfo info = FromSectionDefaults(name);
+    info.m_nParity = 0;
+    info.m_nConnectInterval = 0;
+    return info;
+}
+
+std::string LineStateText(int state)
+{
+    if (state < LINE_IDLE || state > LINE_OPEN_ERROR)
+        return {};
+    return LoadResString(IDS_STATE_FIRST + static_cast<unsigned>(state));
+}

@@ -1,0 +1,99 @@
+// The main dialog: it owns everything the relay does at run time. Its members
+// are defined in several files: start-up and lifecycle in ui/SkiffaDlg.cpp,
+// the relay's handlers in relay/.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/controls.h"
+#include "platform/dialog.h"
+#include "relay/PortInfo.h"
+
+// Custom window messages of the main dialog.
+constexpr UINT WM_SOCKET_NOTIFY = WM_APP + 1;
+constexpr UINT WM_TRAY_NOTIFY = WM_APP + 2;
+constexpr UINT WM_COMDATA = WM_APP + 3;
+constexpr UINT WM_GETUSERCOUNT = WM_APP + 4;
+
+// Timer ids: the 500 ms tick, and three one-shot bands of MAX_LINES ids each.
+constexpr UINT TIMER_TICK = 1;
+constexpr UINT TIMER_RING = 100;     // + row: next RING, or connect after the last
+constexpr UINT TIMER_RELEASE = 200;  // + row: a holding or initialising line becomes idle
+constexpr UINT TIMER_CONNECT = 300;  // + row: the delayed CONNECT
+
+using HICON = const void*;
+
+class CSkiffaDlg : public CDialogEx {
+public:
+    CSkiffaDlg();
+    ~CSkiffaDlg() override;
+
+    // --- members, in declaration order -------------------------------------
+    HICON m_hIcon = nullptr;
+    UINT m_nTaskbarCreatedMsg = 0;
+    bool m_bShowWindow = true;
+    CListCtrl m_listPort;
+    SOCKET m_sockListen = INVALID_SOCKET;
+    int m_nPort = 23;
+    int m_nNoCommTime = 0;
+    int m_nNoCommCount = 0;
+    int m_nLimitTime = 0;
+    int m_nLimitCount = 0;
+    int m_nKeepTime = 10;
+    char m_szCheck1[CMD_BUFFER_SIZE] = {};
+    char m_szCheck2[CMD_BUFFER_SIZE] = {};
+    std::string m_strAfter;
+    std::string m_strFull;
+    std::string m_strIniFile;
+    int m_bTray = 0;
+    bool m_bServiceMode = false;
+    int m_bLog = 0;
+    std::string m_strLogDir;
+    std::string m_strExeDir;
+    std::vector<CPortInfo> m_aPort;
+    std::map<SOCKET, int> m_mapSocket;
+    int m_bDebugLog = 0;
+    CButton m_btnComPort;
+
+    // --- lifecycle (ui/SkiffaDlg.cpp) ----------------------------------------
+    BOOL OnInitDialog() override;
+    BOOL DestroyWindow() override;
+    void DoDataExchange(CDataExchange* pDX) override;
+
+    // --- configuration and daily log (relay/) -------------------------------
+    void LoadSettings();
+    void SaveSettings();
+    void WriteLog(int row);
+
+    // --- listener and caller sockets (relay/) -------------------------------
+    void StartListen();
+    LRESULT OnSocketNotify(WPARAM wParam, LPARAM lParam);
+    void OnSocketReceive(int row);
+
+    // --- line state machine (relay/) ----------------------------------------
+    void OnTimer(UINT id);
+    LRESULT OnComData(WPARAM wParam, LPARAM lParam);
+    void SendConnect(int row);
+    void SendToCaller(int row, const BYTE* data, int count);
+
+    // --- line setup and port list (relay/) ----------------------------------
+    void SetupPorts();
+    void UpdatePortList();
+    void ClosePorts();
+
+    // --- tray (ui/) ----------------------------------------------------------
+    void AddTrayIcon();
+
+    // The number of lines that have a caller.
+    int ConnectedUserCount() const;
+
+protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    void BuildMessageMap();
+    void ParentProcessTest();
+    void SetupColumns();
+};
