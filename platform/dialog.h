@@ -15,6 +15,7 @@
 #include "platform/message.h"
 #include "platform/wintypes.h"
 
+class QEventLoop;
 class QTimer;
 class QWidget;
 
@@ -36,6 +37,13 @@ struct NMHDR {
     int code;
 };
 
+// A window position change about to be applied (WM_WINDOWPOSCHANGING's
+// lParam); a handler may take SWP_SHOWWINDOW out to keep the window hidden.
+constexpr UINT SWP_SHOWWINDOW = 0x0040;
+struct WINDOWPOS {
+    UINT flags;
+};
+
 // A message the UI thread is about to dispatch (keyboard input for now).
 struct MSG {
     HWND hwnd;
@@ -48,7 +56,7 @@ constexpr WPARAM VK_RETURN = 0x0D;
 constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr WPARAM VK_F1 = 0x70;
 
-class CDataExchange;
+#include "platform/ddx.h"
 
 class CDialogEx : public QDialog, public MessageTarget {
 public:
@@ -119,6 +127,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void changeEvent(QEvent* event) override;
     void done(int r) override;
+    void setVisible(bool visible) override;
 
 private:
     struct MapEntry {
@@ -135,6 +144,9 @@ private:
     std::vector<MapEntry> m_map;
     std::map<UINT, QTimer*> m_timers;
     std::map<UINT, QWidget*> m_controls;
+    QEventLoop* m_loop = nullptr;
+    int m_modalResult = IDCANCEL;
+    bool m_endPending = false;
     bool m_built = false;
     bool m_destroyed = false;
     int m_baseX = 0;

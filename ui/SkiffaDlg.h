@@ -9,6 +9,8 @@
 
 #include "platform/controls.h"
 #include "platform/dialog.h"
+#include "platform/tray.h"
+#include "relay/CallerOutput.h"
 #include "relay/PortInfo.h"
 
 // Custom window messages of the main dialog.
@@ -23,7 +25,7 @@ constexpr UINT TIMER_RING = 100;     // + row: next RING, or connect after the l
 constexpr UINT TIMER_RELEASE = 200;  // + row: a holding or initialising line becomes idle
 constexpr UINT TIMER_CONNECT = 300;  // + row: the delayed CONNECT
 
-using HICON = const void*;
+
 
 class CSkiffaDlg : public CDialogEx {
 public:
@@ -94,6 +96,40 @@ protected:
 
 private:
     void BuildMessageMap();
-    void ParentProcessTest();
     void SetupColumns();
+
+    // Caller side (relay/Listener.cpp).
+    void OnAccept();
+    void OnCallerClosed(SOCKET s);
+    int ReceiveFromCaller(int row);
+    void SendToSocket(SOCKET s, const void* data, size_t len);
+    void HalfClose(int row);
+    void CloseCallerSocket(SOCKET s);
+    void WatchCallerWritable(SOCKET s, bool watch);
+    void TraceDroppedCallerBytes(SOCKET s, size_t count);
+
+    // Line state machine (relay/LineMachine.cpp).
+    void CallStart(int row);
+    void CallerGone(int row);
+    void ConnectStep(int row);
+    void RaiseDtr(int row);
+    void DropDtr(int row);
+    void WriteToHost(int row, const void* data, int len);
+    void OnRingTimer(int row);
+    void OnReleaseTimer(int row);
+    void OnConnectTimer(int row);
+    void OnTick();
+    void ParseHostCommands(int row, const BYTE* data, int count);
+    void AnswerCall(int row);
+    void HostDataInCall(int row, const BYTE* data, int count);
+    bool DsrIsOn(int row);
+
+    // Bytes that callers' sockets did not take at once.
+    CallerOutput m_callerOutput;
 };
+
+// The settings column of the port list for one record.
+std::string PortSettingsSummary(const CPortInfo& port);
+
+// An IPv4 address held in network byte order, as dotted decimal text.
+std::string IpToString(DWORD address);

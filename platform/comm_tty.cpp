@@ -1,0 +1,374 @@
+// A COM port on a tty: termios for the line, ioctls for the queues and the
+// modem lines, poll for every wait, and two eventfds that wake a waiting
+// thread (one for SetCommMask, one for CloseHandle).
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "platform/comm_object.h"
+
+namespace {
+
+struct SpeedEntry {
+    DWORD baud;
+    speed_t constant;
+};
+
+// Every speed termios has a constant for.
+constexpr SpeedEntry kSpeeds[] = {
+    {50, B50},           {75, B75},           {110, B110},         {134, B134},         {150, B150},
+    {200, B200},         {300, B300},         {600, B600},         {1200, B1200},       {1800, B1800},
+    {2400, B2400},       {4800, B4800},       {9600, B9600},       {19200, B19200},     {38400, B38400},
+    {57600, B57600},     {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+    {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000}, {1500000, B1500000},
+    {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000}, {3500000, B3500000}, {4000000, B4000000},
+};
+
+bool SpeedConstant(DWORD baud, speed_t& constant)
+{
+    for (const SpeedEntry& e : kSpeeds) {
+        if (e.baud == baud) {
+            constant = e.constant;
+            return true;
+        }
+    }
+    return false;
+}
+
+DWORD SpeedOf(speed_t constant)
+{
+    for (const SpeedEntry& e : kSpeeds) {
+        if (e.constant == constant)
+            return e.baud;
+    }
+    return 0;
+}
+
+// Retries a system call that a signal interrupted.
+template <typename Call>
+auto Retry(Call call)
+{
+    for (;;) {
+        auto result = call();
+        if (result != -1 || errno != EINTR)
+            return result;
+    }
+}
+
+// A modem-line ioctl that the device does not have (a pty) is "not
+// supported", anything else a failed device.
+DWORD ModemLineError(int err)
+{
+    return err == ENOTTY || err == EINVAL ? ERROR_NOT_SUPPORTED : ERROR_GEN_FAILURE;
+}
+
+constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
+
+class TtyPort final : public CommPort {
+public:
+    TtyPort(int fd, int wakeFd, int closeFd) : m_fd(fd), m_wakeFd(wakeFd), m_closeFd(closeFd) {}
+
+    ~TtyPort() override
+    {
+        Retry([&] { return ioctl(m_fd, TIOCNXCL); });
+        close(m_fd);  // also releases the flock
+        close(m_wakeFd);
+        close(m_closeFd);
+    }
+
+    DWORD GetState(DCB& dcb) override
+    {
+        termios t{};
+        if (tcgetattr(m_fd, &t) != 0)
+            return ERROR_GEN_FAILURE;
+        dcb.BaudRate = SpeedOf(cfgetospeed(&t));
+        switch (t.c_cflag & CSIZE) {
+        case CS5: dcb.ByteSize = 5; break;
+        case CS6: dcb.ByteSize = 6; break;
+        case CS7: dcb.ByteSize = 7; break;
+        default: dcb.ByteSize = 8; break;
+        }
+        if ((t.c_cflag & PARENB) == 0)
+            dcb.Parity = NOPARITY;
+        else if ((t.c_cflag & CMSPAR) != 0)
+            dcb.Parity = (t.c_cflag & PARODD) != 0 ? MARKPARITY : SPACEPARITY;
+        else
+            dcb.Parity = (t.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY;
+        dcb.StopBits = (t.c_cflag & CSTOPB) != 0 ? TWOSTOPBITS : ONESTOPBIT;
+        dcb.fParity = (t.c_iflag & INPCK) != 0 ? 1 : 0;
+        dcb.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0 ? 1 : 0;
+        dcb.fOutX = (t.c_iflag & IXON) != 0 ? 1 : 0;
+        dcb.fInX = (t.c_iflag & IXOFF) != 0 ? 1 : 0;
+        dcb.fDtrControl = DTR_CONTROL_ENABLE;
+        dcb.fRtsControl = (t.c_cflag & CRTSCTS) != 0 ? RTS_CONTROL_HANDSHAKE : m_rtsControl.load();
+        return ERROR_SUCCESS;
+    }
+
+    DWORD SetState(const DCB& dcb) override
+    {
+        speed_t speed{};
+        if (!SpeedConstant(dcb.BaudRate, speed))
+            return ERROR_INVALID_PARAMETER;
+        termios t{};
+        if (tcgetattr(m_fd, &t) != 0)
+            return ERROR_GEN_FAILURE;
+        cfsetispeed(&t, speed);
+        cfsetospeed(&t, speed);
+        static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+        t.c_cflag = (t.c_cflag & ~CSIZE) | kSizes[dcb.ByteSize - 5];
+        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+        switch (dcb.Parity) {
+        case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
+        case EVENPARITY: t.c_cflag |= PARENB; break;
+        case MARKPARITY: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+        case SPACEPARITY: t.c_cflag |= PARENB | CMSPAR; break;
+        default: break;
+        }
+        if (dcb.StopBits == TWOSTOPBITS)
+            t.c_cflag |= CSTOPB;
+        else
+            t.c_cflag &= ~CSTOPB;
+        if (dcb.fParity != 0)
+            t.c_iflag |= INPCK;
+        else
+            t.c_iflag &= ~INPCK;
+        if (dcb.fOutxCtsFlow != 0 || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
+            t.c_cflag |= CRTSCTS;
+        else
+            t.c_cflag &= ~CRTSCTS;
+        t.c_iflag = dcb.fOutX != 0 ? (t.c_iflag | IXON) : (t.c_iflag & ~IXON);
+        t.c_iflag = dcb.fInX != 0 ? (t.c_iflag | IXOFF) : (t.c_iflag & ~IXOFF);
+        if (Retry([&] { return tcsetattr(m_fd, TCSANOW, &t); }) != 0)
+            return ERROR_GEN_FAILURE;
+
+        // RTS held on or off; a device without modem lines simply has none.
+        m_rtsControl = dcb.fRtsControl;
+        if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) {
+            int bits = TIOCM_RTS;
+            Retry([&] { return ioctl(m_fd, dcb.fRtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &bits); });
+        }
+        return ERROR_SUCCESS;
+    }
+
+    DWORD Purge(bool input, bool output) override
+    {
+        if (!input && !output)
+            return ERROR_SUCCESS;
+        const int which = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
+        return Retry([&] { return tcflush(m_fd, which); }) == 0 ? ERROR_SUCCESS : ERROR_GEN_FAILURE;
+    }
+
+    DWORD Queues(DWORD& in, DWORD& out) override
+    {
+        // A hung-up tty (an adapter pulled, a pty whose far end closed)
+        // reports itself in poll; the queue ioctls alone may not fail.
+        pollfd p{m_fd, 0, 0};
+        if (Retry([&] { return poll(&p, 1, 0); }) < 0 || (p.revents & kGone) != 0)
+            return ERROR_GEN_FAILURE;
+        int inBytes = 0;
+        int outBytes = 0;
+        if (ioctl(m_fd, FIONREAD, &inBytes) != 0 || ioctl(m_fd, TIOCOUTQ, &outBytes) != 0)
+            return ERROR_GEN_FAILURE;
+        in = static_cast<DWORD>(std::max(inBytes, 0));
+        out = static_cast<DWORD>(std::max(outBytes, 0));
+        return ERROR_SUCCESS;
+    }
+
+    DWORD WaitEvent(bool watchInput, bool& input) override
+    {
+        input = false;
+        for (;;) {
+            pollfd p[3] = {{m_closeFd, POLLIN, 0}, {m_fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
+                           {m_wakeFd, POLLIN, 0}};
+            if (Retry([&] { return poll(p, 3, -1); }) < 0)
+                return ERROR_GEN_FAILURE;
+            if (p[0].revents != 0 || m_closing)
+                return ERROR_OPERATION_ABORTED;
+            // A device that has gone ends the wait even with bytes still
+            // readable: waiting again would only find it gone again.
+            if ((p[1].revents & kGone) != 0)
+                return ERROR_GEN_FAILURE;
+            if ((p[2].revents & POLLIN) != 0) {
+                std::uint64_t count = 0;
+                if (read(m_wakeFd, &count, sizeof count) == sizeof count)
+                    return ERROR_SUCCESS;
+                continue;  // another waiter took the wake-up
+            }
+            if ((p[1].revents & POLLIN) != 0) {
+                input = true;
+                return ERROR_SUCCESS;
+            }
+        }
+    }
+
+    void Wake() override { Signal(m_wakeFd); }
+
+    void Shutdown() override
+    {
+        m_closing = true;
+        Signal(m_closeFd);  // never read: every later wait sees it too
+    }
+
+    DWORD Read(BYTE* buffer, DWORD count, DWORD& got) override
+    {
+        got = 0;
+        const ssize_t n = Retry([&] { return read(m_fd, buffer, count); });
+        if (n > 0) {
+            got = static_cast<DWORD>(n);
+            return ERROR_SUCCESS;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return ERROR_SUCCESS;
+        return ERROR_GEN_FAILURE;  // EIO, or end of file on a hung-up tty
+    }
+
+    DWORD WriteSome(const BYTE* data, DWORD count, DWORD& accepted) override
+    {
+        accepted = 0;
+        const ssize_t n = Retry([&] { return write(m_fd, data, count); });
+        if (n >= 0) {
+            accepted = static_cast<DWORD>(n);
+            return ERROR_SUCCESS;
+        }
+        if (errno == EAGAIN || errno == EWOULDBLOCK)
+            return ERROR_SUCCESS;
+        return ERROR_GEN_FAILURE;
+    }
+
+    DWORD WaitWritable(long timeoutMs) override
+    {
+        return PollFor(POLLOUT, timeoutMs < 0 ? -1 : static_cast<int>(std::min<long>(timeoutMs, INT32_MAX)));
+    }
+
+    DWORD WaitOutputRoom(DWORD timeoutMs) override
+    {
+        // The kernel gives no event for "some bytes have gone out", so the
+        // wait is a short sleep that the close and a hang-up cut short.
+        return PollFor(0, static_cast<int>(std::min<DWORD>(timeoutMs, kOutputLookMs)));
+    }
+
+    DWORD SetDtr(bool on) override
+    {
+        int bits = TIOCM_DTR;
+        if (Retry([&] { return ioctl(m_fd, on ? TIOCMBIS : TIOCMBIC, &bits); }) != 0)
+            return ModemLineError(errno);
+        return ERROR_SUCCESS;
+    }
+
+    DWORD ModemStatus(DWORD& status) override
+    {
+        int bits = 0;
+        if (Retry([&] { return ioctl(m_fd, TIOCMGET, &bits); }) != 0)
+            return ModemLineError(errno);
+        status = ((bits & TIOCM_CTS) != 0 ? MS_CTS_ON : 0) | ((bits & TIOCM_DSR) != 0 ? MS_DSR_ON : 0) |
+                 ((bits & TIOCM_RI) != 0 ? MS_RING_ON : 0) | ((bits & TIOCM_CD) != 0 ? MS_RLSD_ON : 0);
+        return ERROR_SUCCESS;
+    }
+
+private:
+    // How long one look at a draining output queue sleeps at most.
+    static constexpr DWORD kOutputLookMs = 5;
+
+    static void Signal(int fd)
+    {
+        const std::uint64_t one = 1;
+        Retry([&] { return write(fd, &one, sizeof one); });
+    }
+
+    // Waits for `events` on the tty (none: only a hang-up counts), the
+    // close, or the time-out.
+    DWORD PollFor(short events, int timeoutMs)
+    {
+        pollfd p[2] = {{m_closeFd, POLLIN, 0}, {m_fd, events, 0}};
+        if (Retry([&] { return poll(p, 2, timeoutMs); }) < 0)
+            return ERROR_GEN_FAILURE;
+        if (p[0].revents != 0 || m_closing)
+            return ERROR_OPERATION_ABORTED;
+        if ((p[1].revents & kGone) != 0)
+            return ERROR_GEN_FAILURE;
+        return ERROR_SUCCESS;
+    }
+
+    const int m_fd;
+    const int m_wakeFd;
+    const int m_closeFd;
+    std::atomic<bool> m_closing{false};
+    std::atomic<DWORD> m_rtsControl{RTS_CONTROL_ENABLE};
+};
+
+DWORD OpenError(int err)
+{
+    switch (err) {
+    case EBUSY:
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    default:
+        return ERROR_FILE_NOT_FOUND;  // ENOENT, ENXIO, ENODEV, EIO: no port there
+    }
+}
+
+}  // namespace
+
+bool IsTermiosSpeed(DWORD baud)
+{
+    speed_t constant{};
+    return SpeedConstant(baud, constant);
+}
+
+std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& error)
+{
+    const int fd = Retry([&] { return open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) {
+        error = OpenError(errno);
+        return nullptr;
+    }
+    bool exclusive = false;
+    auto fail = [&](DWORD code) -> std::unique_ptr<CommPort> {
+        if (exclusive)
+            Retry([&] { return ioctl(fd, TIOCNXCL); });
+        close(fd);
+        error = code;
+        return nullptr;
+    };
+    if (!isatty(fd))
+        return fail(ERROR_FILE_NOT_FOUND);
+    // flock keeps every other opener out, root included; TIOCEXCL adds the
+    // kernel's own refusal for programs that do not take the lock.
+    if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0)
+        return fail(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
+    exclusive = Retry([&] { return ioctl(fd, TIOCEXCL); }) == 0;
+
+    termios t{};
+    if (tcgetattr(fd, &t) != 0)
+        return fail(ERROR_GEN_FAILURE);
+    cfmakeraw(&t);
+    t.c_cflag |= CLOCAL | CREAD;
+    // With O_NONBLOCK a read of an empty queue then gives EAGAIN, and a
+    // read of 0 bytes means the tty has hung up.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
+    if (Retry([&] { return tcsetattr(fd, TCSANOW, &t); }) != 0)
+        return fail(ERROR_GEN_FAILURE);
+
+    const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    const int closeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd < 0 || closeFd < 0) {
+        if (wakeFd >= 0)
+            close(wakeFd);
+        if (closeFd >= 0)
+            close(closeFd);
+        return fail(ERROR_GEN_FAILURE);
+    }
+    error = ERROR_SUCCESS;
+    return std::make_unique<TtyPort>(fd, wakeFd, closeFd);
+}

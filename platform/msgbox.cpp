@@ -1,0 +1,67 @@
+// Message boxes on QMessageBox.
+#include "platform/msgbox.h"
+
+#include <QMessageBox>
+#include <QWidget>
+
+#include "platform/cp932.h"
+#include "platform/module.h"
+
+namespace {
+
+std::function<int(const MessageBoxRecord&)> g_hook;
+
+QMessageBox::Icon IconOf(UINT type)
+{
+    switch (type & 0xF0) {
+    case MB_ICONSTOP: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+std::string FileTitleOfExecutable()
+{
+    std::string name = GetModuleFileNameA();
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0)
+        name = name.substr(0, dot);
+    return name;
+}
+
+}  // namespace
+
+int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type)
+{
+    if (g_hook)
+        return g_hook(MessageBoxRecord{owner, text, caption, type});
+    QWidget* parent = dynamic_cast<QWidget*>(owner);
+    QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text),
+                    QMessageBox::NoButton, parent);
+    if ((type & 0x0F) == MB_YESNO) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    const int r = box.exec();
+    if (r == QMessageBox::Yes) return IDYES;
+    if (r == QMessageBox::No) return IDNO;
+    return IDOK;
+}
+
+int AfxMessageBox(const std::string& text, UINT type)
+{
+    if ((type & 0xF0) == 0)
+        type |= MB_ICONEXCLAMATION;
+    return MessageBoxA(nullptr, text, FileTitleOfExecutable(), type);
+}
+
+void SetMessageBoxHookForTesting(std::function<int(const MessageBoxRecord&)> hook)
+{
+    g_hook = std::move(hook);
+}

@@ -1,0 +1,34 @@
+// Message boxes: modal, owned by a window, in code-page text. While one is
+// open its modal loop keeps dispatching every other message.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/message.h"
+#include "platform/wintypes.h"
+
+constexpr UINT MB_OK = 0x00000000;
+constexpr UINT MB_YESNO = 0x00000004;
+constexpr UINT MB_ICONSTOP = 0x00000010;
+constexpr UINT MB_ICONQUESTION = 0x00000020;
+constexpr UINT MB_ICONEXCLAMATION = 0x00000030;
+
+// Shows a box and returns IDOK, IDYES or IDNO.
+int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type);
+
+// The framework's application box: no owner, captioned with the executable's
+// file name without extension.
+int AfxMessageBox(const std::string& text, UINT type);
+
+// What a test sees of a box it answers.
+struct MessageBoxRecord {
+    HWND owner;
+    std::string text;     // code-page bytes
+    std::string caption;  // code-page bytes
+    UINT type;
+};
+
+// Tests answer boxes themselves: while a hook is set, no box is shown and the
+// hook's result is returned. An empty function restores real boxes.
+void SetMessageBoxHookForTesting(std::function<int(const MessageBoxRecord&)> hook);

@@ -1,0 +1,42 @@
+// The notification-area (tray) icon, known to the shell by its window and id.
+#pragma once
+
+#include <functional>
+
+#include "platform/message.h"
+#include "platform/wintypes.h"
+
+class QIcon;
+using HICON = const QIcon*;
+
+constexpr DWORD NIM_ADD = 0;
+constexpr DWORD NIM_MODIFY = 1;
+constexpr DWORD NIM_DELETE = 2;
+constexpr UINT NIF_MESSAGE = 0x1;
+constexpr UINT NIF_ICON = 0x2;
+constexpr UINT NIF_TIP = 0x4;
+
+struct NOTIFYICONDATAA {
+    DWORD cbSize;
+    HWND hWnd;
+    UINT uID;
+    UINT uFlags;
+    UINT uCallbackMessage;
+    HICON hIcon;
+    char szTip[128];  // code-page text
+};
+
+// Adds, changes or removes the icon. A click on it posts uCallbackMessage to
+// hWnd with uID as wParam and WM_LBUTTONUP or WM_RBUTTONUP as lParam. Fails
+// when no tray host is running; the reason is then in TrayLastError().
+BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data);
+DWORD TrayLastError();
+
+// Tests stand in for the shell: the hook gets every request and returns its
+// result and error code. An empty function restores the real tray.
+using TrayShellHook = std::function<BOOL(DWORD message, const NOTIFYICONDATAA& data, DWORD& error)>;
+void SetTrayShellForTesting(TrayShellHook hook);
+
+// The message id "TaskbarCreated" is registered as; posted to the registered
+// window when a tray host appears again.
+UINT RegisterTaskbarCreatedMessage(HWND window);

@@ -1,0 +1,51 @@
+// The daily connection log: one line per ended call and one per caller
+// turned away, appended to Korvo_<yymmdd>.log of the local day.
+#include <cstdio>
+
+#include "platform/clock.h"
+#include "platform/cp932.h"
+#include "platform/module.h"
+#include "ui/SkiffaDlg.h"
+
+namespace {
+
+// Opens the file for appending (creating it when missing), writes the line
+// and closes it again. Any failure costs this line and nothing more.
+void AppendLine(const std::string& path, const std::string& line)
+{
+    std::FILE* f = std::fopen(path.c_str(), "ab");
+    if (f == nullptr)
+        return;
+    (void)std::fwrite(line.data(), 1, line.size(), f);
+    (void)std::fclose(f);
+}
+
+}  // namespace
+
+void CSkiffaDlg::WriteLog(int row)
+{
+    if (m_bLog == 0)
+        return;
+    // A row that names no line has nothing to log.
+    if (row < -1 || row >= static_cast<int>(m_aPort.size()))
+        return;
+
+    // One reading of the clock gives both the file's day and the line's end time.
+    const DateTime now = DateTime::GetCurrentTime();
+
+    // The folder is stored in the code page; the file system wants its own bytes.
+    const std::string folder = m_strLogDir.empty() ? GetCurrentDirectoryA() : cp932::ToUtf8(m_strLogDir);
+    if (folder.empty())
+        return;  // no current directory to write into
+    const std::string path = folder + "/Korvo_" + now.Format("%y%m%d") + ".log";
+
+    std::string line;
+    if (row == -1) {
+        line = "Full," + now.Format("%H:%M:%S");
+    } else {
+        const CPortInfo& port = m_aPort[static_cast<size_t>(row)];
+        line = port.m_strName + "," + port.m_timeConnect.Format("%H:%M:%S") + "," + now.Format("%H:%M:%S");
+    }
+    line += '\n';
+    AppendLine(path, line);
+}

@@ -1,0 +1,234 @@
+// The telnet side of the relay: the listener, callers' sockets, the option
+// offers and the skipping of their replies, IAC undoubling towards the host,
+// refusals while every line is busy, and the end of a call at the caller's
+// close.
+#include <cstdio>
+#include <cstring>
+
+#include "platform/msgbox.h"
+#include "platform/winsock.h"
+#include "relay/telnet.h"
+#include "resources/resource.h"
+#include "serial/DebugLog.h"
+#include "ui/ResString.h"
+#include "ui/SkiffaDlg.h"
+
+namespace {
+
+// Notification sets of a caller's socket, without and with writability.
+constexpr long kCallerEvents = ws::FD_READ | ws::FD_CLOSE;
+
+// The bytes read from a caller at once.
+constexpr int kReceiveSize = 2048;
+
+const BYTE kOfferBinary[3] = {TELNET_IAC, TELNET_WILL, TELNET_OPT_BINARY};
+const BYTE kOfferEcho[3] = {TELNET_IAC, TELNET_WILL, TELNET_OPT_ECHO};
+
+std::string RowAndSocket(int row, SOCKET s)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%d,%lld", row, static_cast<long long>(static_cast<std::intptr_t>(s)));
+    return buf;
+}
+
+}  // namespace
+
+std::string IpToString(DWORD address)
+{
+    unsigned char b[4];
+    std::memcpy(b, &address, sizeof b);
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
+    return buf;
+}
+
+void CSkiffaDlg::StartListen()
+{
+    m_sockListen = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
+    const int noDelay = 1;
+    ws::setsockopt(m_sockListen, ws::IPPROTO_TCP, ws::TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
+                   sizeof noDelay);
+    bool ok = m_sockListen != INVALID_SOCKET;
+    if (ok) {
+        ws::SOCKADDR_IN addr{};
+        addr.sin_family = ws::AF_INET;
+        addr.sin_port = ws::htons(static_cast<WORD>(m_nPort & 0xFFFF));
+        addr.sin_addr.s_addr = ws::htonl(ws::INADDR_ANY);
+        ok = ws::bind(m_sockListen, &addr, sizeof addr) != SOCKET_ERROR;
+    }
+    if (ok) {
+        ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::FD_ACCEPT);
+        ok = ws::listen(m_sockListen, 5) != SOCKET_ERROR;
+    }
+    if (!ok)
+        MessageBox(LoadResString(IDS_LISTEN_FAILED), LoadResString(IDS_APP_TITLE), MB_ICONSTOP);
+}
+
+LRESULT CSkiffaDlg::OnSocketNotify(WPARAM wParam, LPARAM lParam)
+{
+    const SOCKET s = static_cast<SOCKET>(wParam);
+    const WORD event = LOWORD(lParam);
+    const WORD error = HIWORD(lParam);
+    switch (event) {
+    case ws::FD_READ:
+        if (error == 0) {
+            const auto it = m_mapSocket.find(s);
+            if (it != m_mapSocket.end() && static_cast<size_t>(it->second) < m_aPort.size())
+                OnSocketReceive(it->second);
+        }
+        break;
+    case ws::FD_ACCEPT:
+        if (error == 0)
+            OnAccept();
+        break;
+    case ws::FD_CLOSE:
+        OnCallerClosed(s);
+        break;
+    case ws::FD_WRITE:
+        m_callerOutput.OnWritable(s);
+        break;
+    default:
+        break;
+    }
+    return 1;
+}
+
+void CSkiffaDlg::OnAccept()
+{
+    ws::SOCKADDR_IN addr{};
+    int addrLen = sizeof addr;
+    const SOCKET s = ws::accept(m_sockListen, &addr, &addrLen);
+    if (s == INVALID_SOCKET)
+        return;
+    if (ws::WSAAsyncSelect(s, this, WM_SOCKET_NOTIFY, kCallerEvents) == SOCKET_ERROR) {
+        ws::closesocket(s);
+        return;
+    }
+    int row = -1;
+    for (size_t i = 0; i < m_aPort.size(); ++i) {
+        const CPortInfo& p = m_aPort[i];
+        if (p.m_nState == LINE_IDLE && !p.HasCaller() && p.m_pComm != nullptr) {
+            row = static_cast<int>(i);
+            break;
+        }
+    }
+    if (row < 0) {
+        // Every line busy: the FULL text, then the end of the stream. The
+        // socket is closed when the caller's close arrives.
+        if (m_bDebugLog)
+            WriteDebugLog("full", nullptr, 0);
+        SendToSocket(s, m_strFull.data(), m_strFull.size());
+        m_callerOutput.Shutdown(s);
+        WriteLog(-1);
+        UpdatePortList();
+        return;
+    }
+    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    p.m_sock = s;
+    p.m_strAddress = IpToString(addr.sin_addr.s_addr);
+    p.m_bNegotiating = true;
+    p.m_nNegotiateCount = 0;
+    m_mapSocket[s] = row;
+    CallStart(row);
+    if (m_bDebugLog) {
+        const std::string text = RowAndSocket(row, s);
+        WriteDebugLog("connect", text.data(), static_cast<int>(text.size()));
+    }
+    SendToSocket(s, kOfferBinary, sizeof kOfferBinary);
+    SendToSocket(s, kOfferEcho, sizeof kOfferEcho);
+    UpdatePortList();
+}
+
+void CSkiffaDlg::OnSocketReceive(int row)
+{
+    ReceiveFromCaller(row);
+}
+
+// One read from the row's caller and its bytes to the host; the number of
+// bytes read (0 or less at the end of the stream or on an error).
+int CSkiffaDlg::ReceiveFromCaller(int row)
+{
+    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    BYTE buf[kReceiveSize];
+    const int n = ws::recv(p.m_sock, reinterpret_cast<char*>(buf), sizeof buf, 0);
+    if (p.m_bNegotiating) {
+        if (n <= 0)
+            return n;
+        const int from = SkipOptionReplies(buf, n, p.m_bNegotiating, p.m_nNegotiateCount);
+        if (from < n)
+            WriteToHost(row, buf + from, n - from);
+        return n;
+    }
+    BYTE out[kReceiveSize];
+    const int count = n > 0 ? UndoubleIac(buf, n, out, p.m_bIacPending) : 0;
+    WriteToHost(row, out, count);
+    p.m_nNoCommCounter = 0;
+    return n;
+}
+
+void CSkiffaDlg::OnCallerClosed(SOCKET s)
+{
+    const auto it = m_mapSocket.find(s);
+    if (it == m_mapSocket.end()) {
+        CloseCallerSocket(s);
+        UpdatePortList();
+        return;
+    }
+    const int row = it->second;
+    const bool rowExists = static_cast<size_t>(row) < m_aPort.size();
+    if (rowExists) {
+        // Bytes the caller sent just before closing still go to the host.
+        while (ReceiveFromCaller(row) > 0) {
+        }
+        CallerGone(row);
+    }
+    m_mapSocket.erase(s);
+    if (rowExists) {
+        CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+        p.m_nCheckPos[0] = 0;
+        p.m_nCheckPos[1] = 0;
+        p.m_bIacPending = 0;
+        p.m_bCheckHit = false;
+        p.m_strAddress.clear();
+    }
+    if (m_bDebugLog) {
+        const std::string text = RowAndSocket(row, s);
+        WriteDebugLog("close", text.data(), static_cast<int>(text.size()));
+    }
+    CloseCallerSocket(s);
+    UpdatePortList();
+}
+
+// Bytes to a caller, in order, through the bounded per-caller queue.
+void CSkiffaDlg::SendToSocket(SOCKET s, const void* data, size_t len)
+{
+    m_callerOutput.Send(s, data, len);
+}
+
+// Asks the caller to end the call: its close then ends it.
+void CSkiffaDlg::HalfClose(int row)
+{
+    const CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    if (p.HasCaller())
+        m_callerOutput.Shutdown(p.m_sock);
+}
+
+void CSkiffaDlg::CloseCallerSocket(SOCKET s)
+{
+    m_callerOutput.Forget(s);
+    ws::closesocket(s);
+}
+
+void CSkiffaDlg::WatchCallerWritable(SOCKET s, bool watch)
+{
+    ws::WSAAsyncSelect(s, this, WM_SOCKET_NOTIFY, watch ? kCallerEvents | ws::FD_WRITE : kCallerEvents);
+}
+
+void CSkiffaDlg::TraceDroppedCallerBytes(SOCKET s, size_t count)
+{
+    if (!m_bDebugLog)
+        return;
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%lld,%zu", static_cast<long long>(static_cast<std::intptr_t>(s)), count);
+    WriteDebugLog("drop", buf, static_cast<int>(std::strlen(buf)));
+}

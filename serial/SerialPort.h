@@ -1,0 +1,120 @@
+// One open COM port, the line towards one BBS host program: opening it with a
+// port record's line parameters, a reader thread that pulls received bytes
+// into a ring of 256 slots and announces each filled slot to the main window,
+// writing, raising and dropping DTR, and finding the COM ports there are.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/comm.h"
+#include "platform/message.h"
+
+// The receive ring: this many slots of this many bytes. A write hands the
+// port at most COM_SLOT_SIZE bytes at a time, the size of its output queue.
+constexpr int COM_SLOT_COUNT = 256;
+constexpr int COM_SLOT_SIZE = 2048;
+
+// The data message a port posts after each read: wParam is the row given to
+// Open, lParam the slot and the port object's generation (SlotOfMessage,
+// GenerationOfMessage). Its handler takes the slot's bytes with TakeSlot.
+//
+// Threads: everything here is called on the UI thread, except ReadThreadProc,
+// the body of the port's reader thread. The two share m_hComm, m_bThreadRun,
+// m_nReadSlot and the ring; a slot changes hands through its data message.
+class CSerialPort {
+public:
+    CSerialPort();
+    // Closes the port first.
+    ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // Opens the port `name` (such as "COM3") exclusively with the given line
+    // parameters (stopBits 2 means two stop bits, anything else one; parity 0
+    // none, 1 odd, 2 even) and starts the reader, which posts `msg` with
+    // wParam `index` to hWnd after each read. An open object is closed first,
+    // with a pause of 100 ms. False when the port cannot be opened or its
+    // reader cannot be started: the object is then closed, without a thread.
+    bool Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity, HWND hWnd, UINT msg,
+              int index);
+
+    // Drops DTR, stops the reader and waits until it has ended, then closes
+    // the port. Does nothing on a closed object.
+    void Close();
+
+    // Writes `count` bytes (traced first when m_bDebugLog is set) in pieces of
+    // at most COM_SLOT_SIZE. Each piece waits for room in the output queue
+    // and for its write at most 10 ms per byte plus 100 ms; bytes that cannot
+    // be written in that time, or on a failed device, are lost without a
+    // report, and the pieces after them are not tried.
+    void Write(const void* data, int count);
+
+    // Raises or drops DTR and traces it (tag "DTR", data "ON" or "OFF") when
+    // m_bDebugLog is set. Does nothing at all on a closed object.
+    void SetDTR(bool on);
+
+    // The reader thread's body; `param` is the port object. Returns 0.
+    static unsigned ReadThreadProc(void* param);
+
+    // For the data message's handler: copies the bytes of `slot` (0 to 255)
+    // into `dest` (room for COM_SLOT_SIZE bytes), frees the slot for the
+    // reader and returns the byte count. Every data message of this object
+    // must be taken exactly once, in the order the messages come: the reader
+    // never fills a slot whose last message has not been taken, and waits
+    // instead (a data message that could not be posted frees its slot by
+    // itself).
+    DWORD TakeSlot(int slot, BYTE* dest);
+
+    // The parts of a data message's lParam.
+    static int SlotOfMessage(LPARAM lParam);
+    static DWORD GenerationOfMessage(LPARAM lParam);
+
+    // Waits until the reader thread has ended (true), or the time passes
+    // (false). True at once when no reader was started.
+    bool WaitForReaderEnd(std::chrono::milliseconds timeout);
+
+    // The names COM1 to COM50, in ascending order, of the ports that can be
+    // opened now: the ports held open by anyone, this program included, and
+    // the missing ones are left out. `ports` is emptied first.
+    static void EnumComPorts(std::vector<std::string>& ports);
+    // True when the port `name` can be opened now; it is closed again at once
+    // and nothing is set on it.
+    static bool IsComPortPresent(const std::string& name);
+
+    // Makes every later Open find that its reader thread cannot be started.
+    static void FailReaderStartForTesting(bool fail);
+
+    // --- fields, public since the engine reads and sets several directly ---
+    BOOL m_bDebugLog = FALSE;                     // trace Write and SetDTR; set by the owner after Open
+    std::atomic<HANDLE> m_hComm;                  // the open port; INVALID_HANDLE_VALUE while closed
+    HWND m_hNotifyWnd = nullptr;                  // receives the data messages
+    UINT m_nNotifyMsg = 0;                        // the data message's number
+    std::unique_ptr<std::thread> m_pReadThread;   // the reader; null while there is none
+    std::atomic<int> m_nReadSlot{0};              // the slot the next read fills; advanced by the reader only
+    DWORD m_dwReadLen[COM_SLOT_COUNT] = {};       // each slot's byte count, 0 to COM_SLOT_SIZE
+    BYTE m_ReadBuf[COM_SLOT_COUNT][COM_SLOT_SIZE];  // the receive ring
+    std::atomic<bool> m_bThreadRun{false};        // the reader's loop runs while set
+    int m_nPortIndex = 0;                         // the row: wParam of the data message, "S%d" of the trace
+    const DWORD m_nGeneration;                    // nonzero and this object's own: carried in every data message
+
+private:
+    // The reader's wait until the slot it is about to fill has been taken;
+    // false when the reader is to stop instead.
+    bool WaitForFreeSlot();
+    void ReleaseSlot();
+    bool WaitForRoom(HANDLE h, int count);
+
+    std::mutex m_ringMutex;
+    std::condition_variable m_ringChanged;  // a slot taken, the reader told to stop, the reader ended
+    std::uint64_t m_nSlotsFilled = 0;       // by the reader only
+    std::uint64_t m_nSlotsTaken = 0;        // guarded by m_ringMutex
+    bool m_bReaderEnded = true;             // guarded by m_ringMutex
+};

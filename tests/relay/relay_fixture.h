@@ -1,0 +1,205 @@
+// Runs the real main dialog in this process on the offscreen platform, with
+// in-memory serial devices as the hosts and loopback TCP clients as callers.
+#pragma once
+
+#include <QCoreApplication>
+#include <QTimer>
+#include <arpa/inet.h>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "platform/memserial.h"
+#include "platform/module.h"
+#include "platform/msgbox.h"
+#include "ui/SkiffaDlg.h"
+
+namespace relaytest {
+
+// The port a listening socket is bound to (kept apart from the system socket
+// headers this file uses).
+int BoundPort(SOCKET s);
+
+using namespace std::chrono_literals;
+
+// Pumps the event loop until pred holds or the deadline passes.
+inline bool WaitUntil(const std::function<bool()>& pred, std::chrono::milliseconds timeout = 5s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+// Pumps the event loop for a while (for checks that something does NOT come).
+inline void Pump(std::chrono::milliseconds duration)
+{
+    WaitUntil([] { return false; }, duration);
+}
+
+// A telnet caller on a plain blocking-free loopback socket.
+class Caller {
+public:
+    explicit Caller(int port)
+    {
+        m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    }
+    ~Caller() { Close(); }
+    Caller(const Caller&) = delete;
+    Caller& operator=(const Caller&) = delete;
+
+    void Send(const std::string& bytes)
+    {
+        size_t off = 0;
+        while (off < bytes.size()) {
+            const ssize_t n = ::send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
+            if (n > 0)
+                off += static_cast<size_t>(n);
+            else
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+    }
+    // Reads whatever arrives while pumping the relay; stops at `count` bytes
+    // or the end of the stream.
+    bool ReadAtLeast(size_t count, std::chrono::milliseconds timeout = 5s)
+    {
+        return WaitUntil([&] { Drain(); return m_received.size() >= count || m_eof; }, timeout) &&
+               m_received.size() >= count;
+    }
+    bool WaitForEnd(std::chrono::milliseconds timeout = 5s)
+    {
+        return WaitUntil([&] { Drain(); return m_eof; }, timeout);
+    }
+    std::string Take()
+    {
+        Drain();
+        std::string r;
+        r.swap(m_received);
+        return r;
+    }
+    bool Ended()
+    {
+        Drain();
+        return m_eof;
+    }
+    void Close()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+    }
+
+private:
+    void Drain()
+    {
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
+            if (n > 0) {
+                m_received.append(buf, static_cast<size_t>(n));
+                continue;
+            }
+            if (n == 0)
+                m_eof = true;
+            return;
+        }
+    }
+    int m_fd = -1;
+    std::string m_received;
+    bool m_eof = false;
+};
+
+// The telnet option offers every accepted caller receives first.
+inline const std::string kOffers("\xFF\xFB\x00\xFF\xFB\x01", 6);
+
+class RelayTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/skiffa-relay-XXXXXX";
+        m_dir = mkdtemp(tmpl);
+        SetModuleFileNameForTesting(m_dir + "/skiffa");
+        SetMessageBoxHookForTesting([this](const MessageBoxRecord& r) {
+            m_boxes.push_back(r);
+            return IDOK;
+        });
+    }
+    void TearDown() override
+    {
+        SetMessageBoxHookForTesting({});
+        SetModuleFileNameForTesting("");
+        for (const std::string& name : m_devices)
+            MemSerialDevice::Unregister(name);
+        std::filesystem::remove_all(m_dir);
+    }
+
+    std::shared_ptr<MemSerialDevice> Device(const std::string& name)
+    {
+        m_devices.push_back(name);
+        auto dev = MemSerialDevice::Register(name);
+        dev->SetDsr(true);
+        return dev;
+    }
+
+    // Writes korvo.ini (listening on a free port) and runs the dialog with
+    // `body` inside its modal loop.
+    void Run(const std::string& ini, const std::function<void(CSkiffaDlg&)>& body)
+    {
+        std::ofstream(m_dir + "/korvo.ini") << "[SERVER]\nPORT=0\n" << ini;
+        CSkiffaDlg dlg;
+        QTimer::singleShot(0, [&] {
+            body(dlg);
+            dlg.PostMessage(WM_CLOSE, 0, 0);
+        });
+        dlg.DoModal();
+    }
+
+    static int ListenPort(CSkiffaDlg& dlg)
+    {
+        return BoundPort(dlg.m_sockListen);
+    }
+
+    // A caller that has been given a line and has read the option offers.
+    std::unique_ptr<Caller> Call(CSkiffaDlg& dlg)
+    {
+        auto c = std::make_unique<Caller>(ListenPort(dlg));
+        EXPECT_TRUE(c->ReadAtLeast(kOffers.size())) << "no option offers";
+        EXPECT_EQ(c->Take(), kOffers);
+        return c;
+    }
+
+    static void Tick(CSkiffaDlg& dlg) { dlg.SendMessage(WM_TIMER, TIMER_TICK, 0); }
+
+    // Waits until the host has received `text` (and returns everything written).
+    static std::string HostGets(MemSerialDevice& dev, const std::string& text)
+    {
+        std::string all;
+        WaitUntil([&] {
+            all += dev.TakeWritten();
+            return all.find(text) != std::string::npos;
+        });
+        return all;
+    }
+
+    std::string m_dir;
+    std::vector<std::string> m_devices;
+    std::vector<MessageBoxRecord> m_boxes;
+};
+
+}  // namespace relaytest

@@ -1,0 +1,36 @@
+// Application start-up.
+#include "ui/SkiffaApp.h"
+
+#include "platform/msgbox.h"
+#include "platform/signals.h"
+#include "platform/winsock.h"
+#include "resources/resource.h"
+#include "ui/ResString.h"
+#include "ui/SkiffaDlg.h"
+
+CSkiffaApp theApp;
+
+namespace {
+
+// Starts sockets asking for version 1.1; anything else granted is a failure.
+bool AfxSocketInit()
+{
+    ws::WSADATA data{};
+    return ws::WSAStartup(ws::WINSOCK_VERSION, &data) == 0 && data.wVersion == ws::WINSOCK_VERSION;
+}
+
+}  // namespace
+
+BOOL CSkiffaApp::InitInstance()
+{
+    if (!AfxSocketInit()) {
+        AfxMessageBox(LoadResString(IDS_SOCKET_INIT_FAILED), MB_OK);
+        return FALSE;
+    }
+    CSkiffaDlg dlg;
+    // A close request from outside (SIGTERM, SIGINT, SIGHUP) ends the dialog
+    // as WM_CLOSE does: without a question.
+    PostMessageOnTerminationSignals(&dlg, WM_CLOSE);
+    dlg.DoModal();
+    return FALSE;
+}

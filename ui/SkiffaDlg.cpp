@@ -1,0 +1,131 @@
+// The main dialog's lifecycle: construction, the message map, start-up of the
+// relay in its fixed order, and the end that drops every line.
+#include "ui/SkiffaDlg.h"
+
+#include "platform/module.h"
+#include "platform/process.h"
+#include "platform/profile.h"
+#include "platform/system.h"
+#include "resources/dialogs.h"
+#include "resources/icon.h"
+#include "resources/resource.h"
+#include "serial/SerialPort.h"
+#include "ui/ResString.h"
+#include "ui/Startup.h"
+
+CSkiffaDlg::CSkiffaDlg()
+    : CDialogEx(FindDialogTemplate(IDD_MAIN_DIALOG)),
+      m_callerOutput([this](SOCKET s, bool watch) { WatchCallerWritable(s, watch); },
+                     [this](SOCKET s, size_t count) { TraceDroppedCallerBytes(s, count); })
+{
+    m_hIcon = &ApplicationIcon();
+    BuildMessageMap();
+}
+
+CSkiffaDlg::~CSkiffaDlg() = default;
+
+// The message map, in the order its entries are tried.
+void CSkiffaDlg::BuildMessageMap()
+{
+    OnMessage(WM_SOCKET_NOTIFY, [this](WPARAM w, LPARAM l) { return OnSocketNotify(w, l); });
+    OnMessage(WM_COMDATA, [this](WPARAM w, LPARAM l) { return OnComData(w, l); });
+    OnMessage(WM_GETUSERCOUNT, [this](WPARAM, LPARAM) { return LRESULT(ConnectedUserCount()); });
+    OnMessage(WM_TIMER, [this](WPARAM w, LPARAM) {
+        OnTimer(static_cast<UINT>(w));
+        return LRESULT(0);
+    });
+    OnMessage(WM_WINDOWPOSCHANGING, [this](WPARAM, LPARAM l) {
+        // While the window lives in the tray, nothing may show it.
+        auto* pos = reinterpret_cast<WINDOWPOS*>(l);
+        if (!m_bShowWindow && pos != nullptr)
+            pos->flags &= ~SWP_SHOWWINDOW;
+        return LRESULT(0);
+    });
+}
+
+void CSkiffaDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialogEx::DoDataExchange(pDX);
+    DDX_Control(pDX, IDC_PORT_LIST, m_listPort);
+    DDX_Control(pDX, IDC_COMPORT, m_btnComPort);
+}
+
+BOOL CSkiffaDlg::OnInitDialog()
+{
+    CDialogEx::OnInitDialog();
+    setWindowIcon(*m_hIcon);
+    const std::vector<PROCESSENTRY32> snapshot = CreateProcessSnapshot();
+    // The system menu's Close item is greyed: the window is built without a
+    // close button.
+    m_bShowWindow = true;
+    m_bServiceMode = false;
+    m_bServiceMode = IsServiceHostParent(snapshot, GetCurrentProcessId());
+
+    m_listPort.SetExtendedStyle(m_listPort.GetExtendedStyle() | LVS_EX_GRIDLINES | LVS_EX_FULLROWSELECT);
+    SetupColumns();
+
+    m_strExeDir = GetDirectoryPart(GetModuleFileNameA());
+    m_strIniFile = m_strExeDir + "/korvo.ini";
+    LoadSettings();
+    StartListen();
+    SetupPorts();
+    m_nTaskbarCreatedMsg = RegisterTaskbarCreatedMessage(this);
+
+    m_bTray = static_cast<int>(GetPrivateProfileIntA("ALL", "TRAY", 0, m_strIniFile));
+    if (m_bTray != 0) {
+        m_bShowWindow = false;
+        AddTrayIcon();
+        ShowWindow(SW_HIDE);
+    }
+    timeBeginPeriod(1);
+    SetTimer(TIMER_TICK, 500);
+
+    std::string caption = GetWindowText();
+    if (caption.size() > 259)
+        caption.resize(259);
+    SetWindowText(caption + "  " + GetVersionString());
+    return TRUE;
+}
+
+void CSkiffaDlg::SetupColumns()
+{
+    RECT rc{};
+    m_listPort.GetClientRect(&rc);
+    const int w = (rc.right - rc.left) - 2 * GetSystemMetrics(SM_CXEDGE) - GetSystemMetrics(SM_CXVSCROLL);
+    const std::array<int, 4> widths = ColumnWidths(w);
+    const unsigned titles[4] = {IDS_COLUMN_PORT, IDS_COLUMN_SETTINGS, IDS_COLUMN_STATE, IDS_COLUMN_ADDRESS};
+    for (int i = 0; i < 4; ++i)
+        m_listPort.InsertColumn(i, LoadResString(titles[i]), LVCFMT_LEFT, widths[static_cast<size_t>(i)]);
+}
+
+BOOL CSkiffaDlg::DestroyWindow()
+{
+    for (CPortInfo& port : m_aPort) {
+        if (port.m_pComm == nullptr)
+            continue;
+        port.m_pComm->Close();
+        delete port.m_pComm;
+        port.m_pComm = nullptr;
+    }
+    NOTIFYICONDATAA nid{};
+    nid.cbSize = 508;
+    nid.hWnd = this;
+    nid.uID = 0;
+    nid.uFlags = 0;
+    Shell_NotifyIconA(NIM_DELETE, &nid);
+    timeEndPeriod(1);
+    return CDialogEx::DestroyWindow();
+}
+
+LRESULT CSkiffaDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    return CDialogEx::WindowProc(msg, wParam, lParam);
+}
+
+int CSkiffaDlg::ConnectedUserCount() const
+{
+    int count = 0;
+    for (const CPortInfo& port : m_aPort)
+        count += port.HasCaller() ? 1 : 0;
+    return count;
+}

@@ -1,0 +1,39 @@
+// The tray icon of the main dialog.
+#include "platform/msgbox.h"
+#include "platform/system.h"
+#include "resources/resource.h"
+#include "ui/ResString.h"
+#include "ui/SkiffaDlg.h"
+
+#include <cstring>
+
+// Adds the icon; while the shell reports a time-out it retries once a second.
+// Any other failure says so and shows the window instead.
+void CSkiffaDlg::AddTrayIcon()
+{
+    if (m_bServiceMode)
+        return;
+    NOTIFYICONDATAA nid{};
+    nid.cbSize = 508;
+    nid.hWnd = this;
+    nid.uID = 0;
+    nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid.uCallbackMessage = WM_TRAY_NOTIFY;
+    nid.hIcon = m_hIcon;
+    std::strncpy(nid.szTip, "Skiffa", 63);
+    if (Shell_NotifyIconA(NIM_ADD, &nid))
+        return;
+    for (;;) {
+        if (Shell_NotifyIconA(NIM_MODIFY, &nid))
+            return;
+        if (TrayLastError() != ERROR_TIMEOUT) {
+            MessageBox(LoadResString(IDS_TRAY_FAILED), LoadResString(IDS_APP_TITLE), MB_ICONSTOP);
+            m_bShowWindow = true;
+            ShowWindow(SW_RESTORE);
+            return;
+        }
+        Sleep(1000);
+        if (Shell_NotifyIconA(NIM_ADD, &nid))
+            return;
+    }
+}

@@ -1,0 +1,12 @@
+// Process entry: the window framework, then the application object.
+#include <QApplication>
+
+#include "ui/SkiffaApp.h"
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    theApp.InitInstance();
+    return 0;
+}
