@@ -238,6 +238,10 @@ BOOL SetCommState(HANDLE h, const DCB* dcb)
     HandleUse use(h);
     if (use.get() == nullptr)
         return Fail(ERROR_INVALID_HANDLE);
+    {
+        std::lock_guard<std::mutex> lock(use.get()->m_mutex);
+        use.get()->m_lineStateAsked = true;
+    }
     if (dcb == nullptr)
         return Fail(ERROR_INVALID_PARAMETER);
     const DWORD check = CheckLineState(*dcb);

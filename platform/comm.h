@@ -40,7 +40,10 @@ void SetLastError(DWORD error);
 // translation, no signal characters; neither open nor reads wait on carrier).
 // INVALID_HANDLE_VALUE on failure: ERROR_FILE_NOT_FOUND when the name is no
 // COM port name, nothing exists behind it, or it is not a tty;
-// ERROR_ACCESS_DENIED when another handle or program holds the port.
+// ERROR_ACCESS_DENIED when another handle or program holds the port. A
+// handle closed without any SetCommState call puts back the tty settings it
+// found, so opening a port only to see whether it can be opened leaves it as
+// it was; a port set up as a line keeps raw mode after the close.
 HANDLE CreateCommFileA(const char* path);
 
 // Closes the handle: wakes any thread waiting in it, waits until no other

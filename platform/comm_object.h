@@ -59,6 +59,7 @@ public:
     COMMTIMEOUTS m_timeouts{};
     DWORD m_inQueueSize = 2048;
     DWORD m_outQueueSize = 2048;
+    bool m_lineStateAsked = false;  // SetCommState was called, whatever came of it
 };
 
 // True when termios has a constant for this speed in bits per second.

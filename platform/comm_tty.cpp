@@ -75,10 +75,22 @@ constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
 
 class TtyPort final : public CommPort {
 public:
-    TtyPort(int fd, int wakeFd, int closeFd) : m_fd(fd), m_wakeFd(wakeFd), m_closeFd(closeFd) {}
+    TtyPort(int fd, int wakeFd, int closeFd, const termios& original)
+        : m_fd(fd), m_wakeFd(wakeFd), m_closeFd(closeFd), m_original(original)
+    {
+    }
 
     ~TtyPort() override
     {
+        // A handle that never asked for a line state (a presence test)
+        // leaves the device as it found it, raw mode undone.
+        bool lineStateAsked = false;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            lineStateAsked = m_lineStateAsked;
+        }
+        if (!lineStateAsked)
+            Retry([&] { return tcsetattr(m_fd, TCSANOW, &m_original); });
         Retry([&] { return ioctl(m_fd, TIOCNXCL); });
         close(m_fd);  // also releases the flock
         close(m_wakeFd);
@@ -301,6 +313,7 @@ private:
     const int m_fd;
     const int m_wakeFd;
     const int m_closeFd;
+    const termios m_original;  // the settings the device had before the open
     std::atomic<bool> m_closing{false};
     std::atomic<DWORD> m_rtsControl{RTS_CONTROL_ENABLE};
 };
@@ -348,9 +361,10 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
         return fail(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
     exclusive = Retry([&] { return ioctl(fd, TIOCEXCL); }) == 0;
 
-    termios t{};
-    if (tcgetattr(fd, &t) != 0)
+    termios original{};
+    if (tcgetattr(fd, &original) != 0)
         return fail(ERROR_GEN_FAILURE);
+    termios t = original;
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     // With O_NONBLOCK a read of an empty queue then gives EAGAIN, and a
@@ -370,5 +384,5 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
         return fail(ERROR_GEN_FAILURE);
     }
     error = ERROR_SUCCESS;
-    return std::make_unique<TtyPort>(fd, wakeFd, closeFd);
+    return std::make_unique<TtyPort>(fd, wakeFd, closeFd, original);
 }

@@ -35,6 +35,7 @@ constexpr int kSysSolSocket = SOL_SOCKET;
 constexpr int kSysSoLinger = SO_LINGER;
 constexpr int kSysSoSndBuf = SO_SNDBUF;
 constexpr int kSysSoRcvBuf = SO_RCVBUF;
+constexpr int kSysSoReuseAddr = SO_REUSEADDR;
 }  // namespace
 #undef AF_INET
 #undef SOCK_STREAM
@@ -332,8 +333,9 @@ private:
             Post(s, *e, FD_READ, 0);
         }
         PostAfterEnd(s, *e);
-        // After the end a send fails at once, so FD_WRITE need not wait.
-        if ((revents & EPOLLOUT || e->peerClosed) && (e->events & FD_WRITE) && e->writePending) {
+        // On a connection that is gone a send fails at once: FD_WRITE then too,
+        // so that the writer learns of it.
+        if ((revents & (EPOLLOUT | EPOLLHUP | EPOLLERR)) && (e->events & FD_WRITE) && e->writePending) {
             e->writePending = false;
             Post(s, *e, FD_WRITE, 0);
         }
@@ -484,6 +486,11 @@ int bind(SOCKET s, const SOCKADDR_IN* name, int namelen)
     if (name->sin_family != AF_INET)
         return Fail(WSAEAFNOSUPPORT);
     const sockaddr_in sa = ToSystem(*name);
+    // Windows lets a port be bound again while old connections of it linger in
+    // TIME_WAIT; Linux does so only with SO_REUSEADDR, which still refuses a
+    // port that another socket listens on.
+    const int reuse = 1;
+    ::setsockopt(e->fd, kSysSolSocket, kSysSoReuseAddr, &reuse, sizeof reuse);
     if (::bind(e->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
         return Fail(MapErrno(errno));
     return 0;
@@ -653,7 +660,7 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events)
         return Fail(WSAENOTSOCK);
     if (events != 0 && hwnd == nullptr)
         return Fail(WSAEINVAL);
-    if (!layer.EnsureWatcher())
+    if (events != 0 && !layer.EnsureWatcher())
         return Fail(WSASYSNOTREADY);
     if (!e->nonBlocking) {
         const int fl = ::fcntl(e->fd, F_GETFL);

@@ -512,6 +512,7 @@ struct LineSetup {
     int connect = 1;
     int connectInterval = 0;
     int dsr = 0;  // a pty has no modem lines
+    bool pty = true;  // false: the test links com/COMn itself
 };
 
 // The whole configuration a test gives the relay.
@@ -707,6 +708,13 @@ public:
     // An empty result means it started; otherwise it says what went wrong.
     std::string Start(const RelaySetup& setup, const std::filesystem::path& program = OwnFolder() / "skiffa")
     {
+        std::string why = Prepare(setup, program);
+        return why.empty() ? Launch() : why;
+    }
+
+    // The folder, the program, the lines and korvo.ini, without starting.
+    std::string Prepare(const RelaySetup& setup, const std::filesystem::path& program = OwnFolder() / "skiffa")
+    {
         namespace fs = std::filesystem;
         std::error_code ec;
         if (!fs::exists(program, ec))
@@ -716,27 +724,37 @@ public:
         folder_ = base;
         // The program finds korvo.ini and com/ beside itself, so it is linked
         // (or copied) into the folder rather than run from the build folder.
-        fs::path exe = folder_ / "skiffa";
-        fs::create_hard_link(program, exe, ec);
+        exe_ = folder_ / "skiffa";
+        fs::create_hard_link(program, exe_, ec);
         if (ec) {
             ec.clear();
-            fs::copy_file(program, exe, fs::copy_options::overwrite_existing, ec);
+            fs::copy_file(program, exe_, fs::copy_options::overwrite_existing, ec);
             if (ec) return "cannot copy " + program.string() + ": " + ec.message();
         }
         fs::create_directory(folder_ / "com", ec);
         for (size_t i = 0; i < setup.lines.size(); ++i) {
+            if (!setup.lines[i].pty) {
+                hosts_.emplace_back();
+                continue;
+            }
             std::string why;
             std::optional<PtyHost> h = PtyHost::Open(&why);
             if (!h) return "pty for line " + std::to_string(i + 1) + ": " + why;
             fs::create_symlink(h->slave_path(), folder_ / "com" / ("COM" + std::to_string(i + 1)), ec);
             if (ec) return "link for COM" + std::to_string(i + 1) + ": " + ec.message();
-            hosts_.push_back(std::move(*h));
+            hosts_.push_back(std::move(h));
         }
         port_ = setup.tcpPort ? setup.tcpPort : FreeTcpPort();
         if (port_ <= 0) return "no free TCP port";
         std::ofstream(folder_ / "korvo.ini") << KorvoIni(setup, port_, folder_.string());
+        return {};
+    }
+
+    // Starts the prepared relay in its folder on the offscreen platform.
+    std::string Launch()
+    {
         std::string why;
-        if (!process_.Start({exe.string()}, folder_.string(), {"QT_QPA_PLATFORM=offscreen"},
+        if (!process_.Start({exe_.string()}, folder_.string(), {"QT_QPA_PLATFORM=offscreen"},
                             (folder_ / "skiffa.out").string(), &why))
             return why;
         return {};
@@ -745,7 +763,7 @@ public:
     const std::filesystem::path& folder() const { return folder_; }
     int port() const { return port_; }
     size_t lines() const { return hosts_.size(); }
-    PtyHost& host(size_t i) { return hosts_.at(i); }
+    PtyHost& host(size_t i) { return hosts_.at(i).value(); }
     ChildProcess& process() { return process_; }
     // Keeps the folder after the run (for a look at a failure).
     void KeepFolder() { keep_ = true; }
@@ -756,11 +774,11 @@ public:
     {
         Deadline deadline(wait);
         for (size_t i = 0; i < hosts_.size(); ++i) {
-            while (!hosts_[i].Held()) {
+            while (hosts_[i] && !hosts_[i]->Held()) {
                 if (!process_.Running() || deadline.Passed()) {
                     if (why)
                         *why = "the relay did not open COM" + std::to_string(i + 1) + " (" +
-                               hosts_[i].slave_path() + "); " + State();
+                               hosts_[i]->slave_path() + "); " + State();
                     return false;
                 }
                 std::this_thread::sleep_for(5ms);
@@ -839,7 +857,8 @@ public:
 
 private:
     std::filesystem::path folder_;
-    std::vector<PtyHost> hosts_;
+    std::filesystem::path exe_;
+    std::vector<std::optional<PtyHost>> hosts_;
     int port_ = 0;
     ChildProcess process_;
     bool keep_ = false;

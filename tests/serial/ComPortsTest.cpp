@@ -79,6 +79,42 @@ TEST(ComPortsTest, HeldPortIsLeftOut)
     EXPECT_TRUE(Contains(ports, "COM7"));
 }
 
+// The presence test changes nothing on the port: a pty in its cooked
+// default stays cooked. A port the driver set up keeps raw mode after its
+// close, so a pty does not start echoing its far end's bytes.
+TEST(ComPortsTest, PresenceTestLeavesSettingsAlone)
+{
+    ModuleFolder folder;
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.IsOpen());
+    ASSERT_TRUE(folder.Link("COM9", pty.SlavePath()));
+    TtySettings before;
+    ASSERT_TRUE(pty.SlaveSettings(before));
+    ASSERT_FALSE(before.raw) << "a fresh pty is expected to start cooked";
+
+    ASSERT_TRUE(CSerialPort::IsComPortPresent("COM9"));
+    TtySettings after;
+    ASSERT_TRUE(pty.SlaveSettings(after));
+    EXPECT_FALSE(after.raw);
+    EXPECT_EQ(after.baud, before.baud);
+
+    serial_test::MessageQueue window;
+    {
+        CSerialPort port;
+        ASSERT_TRUE(port.Open("COM9", 9600, 8, 1, 0, &window, serial_test::kDataMsg, 0));
+    }
+    ASSERT_TRUE(pty.SlaveSettings(after));
+    EXPECT_TRUE(after.raw);
+    EXPECT_EQ(after.baud, 9600u);
+    {
+        CSerialPort port;  // a speed the line cannot take is refused, raw mode still stays
+        ASSERT_TRUE(port.Open("COM9", 14400, 8, 1, 0, &window, serial_test::kDataMsg, 0));
+    }
+    ASSERT_TRUE(pty.SlaveSettings(after));
+    EXPECT_TRUE(after.raw);
+    EXPECT_EQ(after.baud, 9600u);
+}
+
 // In-memory devices are found the same way: present while free, absent while
 // open, and a failed one is gone.
 TEST(ComPortsTest, MemoryDevices)
