@@ -91,6 +91,9 @@ public:
     // The number of lines that have a caller.
     int ConnectedUserCount() const;
 
+    // Bytes waiting for a caller's socket to take them.
+    size_t QueuedForCaller(SOCKET s) const { return m_callerOutput.QueuedBytes(s); }
+
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
 

@@ -12,3 +12,13 @@ int BoundPort(SOCKET s)
 }
 
 }  // namespace relaytest
+
+namespace relaytest {
+
+void ShrinkSendBuffer(SOCKET s)
+{
+    const int size = 4096;
+    ws::setsockopt(s, ws::SOL_SOCKET, ws::SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
+}
+
+}  // namespace relaytest

@@ -27,6 +27,9 @@ namespace relaytest {
 // The port a listening socket is bound to (kept apart from the system socket
 // headers this file uses).
 int BoundPort(SOCKET s);
+// Pins a socket's send buffer small, so the kernel holds back little of what
+// is sent to a caller that does not read.
+void ShrinkSendBuffer(SOCKET s);
 
 using namespace std::chrono_literals;
 
@@ -51,9 +54,13 @@ inline void Pump(std::chrono::milliseconds duration)
 // A telnet caller on a plain blocking-free loopback socket.
 class Caller {
 public:
-    explicit Caller(int port)
+    // receiveBuffer > 0 shrinks the caller's receive window, so that a caller
+    // that does not read holds back what the relay sends it.
+    explicit Caller(int port, int receiveBuffer = 0)
     {
         m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        if (receiveBuffer > 0)
+            ::setsockopt(m_fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
@@ -176,9 +183,9 @@ protected:
     }
 
     // A caller that has been given a line and has read the option offers.
-    std::unique_ptr<Caller> Call(CSkiffaDlg& dlg)
+    std::unique_ptr<Caller> Call(CSkiffaDlg& dlg, int receiveBuffer = 0)
     {
-        auto c = std::make_unique<Caller>(ListenPort(dlg));
+        auto c = std::make_unique<Caller>(ListenPort(dlg), receiveBuffer);
         EXPECT_TRUE(c->ReadAtLeast(kOffers.size())) << "no option offers";
         EXPECT_EQ(c->Take(), kOffers);
         return c;
