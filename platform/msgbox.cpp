@@ -3,6 +3,8 @@
 
 #include <QMessageBox>
 #include <QWidget>
+#include <algorithm>
+#include <vector>
 
 #include "platform/cp932.h"
 #include "platform/module.h"
@@ -10,6 +12,7 @@
 namespace {
 
 std::function<int(const MessageBoxRecord&)> g_hook;
+std::vector<QMessageBox*> g_openBoxes;  // innermost last
 
 QMessageBox::Icon IconOf(UINT type)
 {
@@ -48,10 +51,20 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    g_openBoxes.push_back(&box);
     const int r = box.exec();
+    g_openBoxes.erase(std::find(g_openBoxes.begin(), g_openBoxes.end(), &box));
     if (r == QMessageBox::Yes) return IDYES;
     if (r == QMessageBox::No) return IDNO;
     return IDOK;
+}
+
+void CloseOpenMessageBoxes()
+{
+    for (QMessageBox* box : g_openBoxes) {
+        const bool yesNo = box->standardButtons() & QMessageBox::No;
+        box->done(yesNo ? QMessageBox::No : QMessageBox::Ok);
+    }
 }
 
 int AfxMessageBox(const std::string& text, UINT type)

@@ -21,6 +21,10 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
 // file name without extension.
 int AfxMessageBox(const std::string& text, UINT type);
 
+// Closes every box that is open now, as if each were answered with its
+// negative (No, or OK for a box without a choice).
+void CloseOpenMessageBoxes();
+
 // What a test sees of a box it answers.
 struct MessageBoxRecord {
     HWND owner;

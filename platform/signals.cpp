@@ -1,6 +1,8 @@
 // Self-pipe for termination signals.
 #include "platform/signals.h"
 
+#include "platform/msgbox.h"
+
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
@@ -34,6 +36,8 @@ void PostMessageOnTerminationSignals(HWND window, UINT msg)
         char buf[64];
         while (read(g_pipe[0], buf, sizeof buf) > 0) {
         }
+        // A box waiting for an answer would hold the end back: close it.
+        CloseOpenMessageBoxes();
         PostMessageA(window, msg, 0, 0);
     });
     struct sigaction sa {};
