@@ -1,0 +1,42 @@
+// Message boxes: the answers a closed box gives, and the application box's
+// caption.
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include "platform/module.h"
+#include "platform/msgbox.h"
+
+TEST(MessageBoxes, ClosingOpenBoxesAnswersThemNegatively)
+{
+    QTimer::singleShot(0, [] { CloseOpenMessageBoxes(); });
+    EXPECT_EQ(MessageBoxA(nullptr, "question?", "caption", MB_YESNO | MB_ICONQUESTION), IDNO);
+    QTimer::singleShot(0, [] { CloseOpenMessageBoxes(); });
+    EXPECT_EQ(MessageBoxA(nullptr, "note", "caption", MB_OK | MB_ICONSTOP), IDOK);
+}
+
+TEST(MessageBoxes, NestedBoxesAllClose)
+{
+    int inner = 0;
+    QTimer::singleShot(0, [&] {
+        QTimer::singleShot(0, [] { CloseOpenMessageBoxes(); });
+        inner = MessageBoxA(nullptr, "inner", "caption", MB_YESNO);
+    });
+    EXPECT_EQ(MessageBoxA(nullptr, "outer", "caption", MB_OK), IDOK);
+    EXPECT_EQ(inner, IDNO);
+}
+
+TEST(MessageBoxes, ApplicationBoxIsCaptionedWithTheProgramName)
+{
+    SetModuleFileNameForTesting("/opt/relay/prog.exe");
+    std::vector<MessageBoxRecord> seen;
+    SetMessageBoxHookForTesting([&](const MessageBoxRecord& r) {
+        seen.push_back(r);
+        return IDOK;
+    });
+    AfxMessageBox("text", MB_OK);
+    SetMessageBoxHookForTesting({});
+    SetModuleFileNameForTesting("");
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(seen[0].caption, "prog");
+    EXPECT_EQ(seen[0].type & 0xF0, MB_ICONEXCLAMATION);
+}
