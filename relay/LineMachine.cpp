@@ -221,7 +221,9 @@ void CSkiffaDlg::ParseHostCommands(int row, const BYTE* data, int count)
         const HostLine line = FeedHostByte(p.m_szCmd, p.m_nCmdLen, data[i]);
         if (line == HostLine::None)
             continue;
-        if (line == HostLine::Answer && p.HasCaller() && p.m_nState != LINE_CONNECTED) {
+        // The state is looked at once per message: an ATA that connected the
+        // call leaves the rest of the message to be taken as commands too.
+        if (line == HostLine::Answer && p.HasCaller()) {
             AnswerCall(row);
         } else {
             // Any other AT line, and an ATA with no call to answer.

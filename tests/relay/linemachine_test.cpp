@@ -245,3 +245,18 @@ TEST_F(RelayTest, LimitsEndTheCallAtTheirTick)
         EXPECT_EQ(HostGets(*dev, "after"), "after") << "AFTER text after a limit";
     });
 }
+
+TEST_F(RelayTest, RestOfTheAnsweringMessageIsCommandText)
+{
+    auto dev = Device("COM71");
+    Run(OneLine("RING=3\nINTERVAL=5000\nCONNECT=0"), [&](CSkiffaDlg& dlg) {
+        auto caller = Call(dlg);
+        HostGets(*dev, "RING\r\n");
+        dev->FeedFromHost("ATA\rhello");
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_aPort[0].m_nState == LINE_CONNECTED; }));
+        EXPECT_EQ(dlg.m_aPort[0].m_nCmdLen, 5) << "hello waits as command text";
+        dev->FeedFromHost("world");
+        ASSERT_TRUE(caller->ReadAtLeast(5));
+        EXPECT_EQ(caller->Take(), "world") << "only the next message reaches the caller";
+    });
+}
