@@ -57,15 +57,27 @@ fi
 
 host_pid=""
 skiffa_pid=""
+# Ends a program by SIGTERM, and by SIGKILL if it is still there 5 s later
+# (a message box left open at start-up keeps Skiffa from ending).
+end_program() {
+  local pid=$1 name=$2
+  [ -n "$pid" ] || return 0
+  kill -TERM "$pid" 2>/dev/null || return 0
+  for _ in $(seq 50); do
+    kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null || true; return 0; }
+    sleep 0.1
+  done
+  echo "demo: $name did not end on SIGTERM; killing it" >&2
+  kill -KILL "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
+}
 stop() {
   local status=${1:-0}
   trap - INT TERM EXIT
   echo
   echo "demo: stopping"
-  [ -n "$skiffa_pid" ] && kill -TERM "$skiffa_pid" 2>/dev/null || true
-  [ -n "$host_pid" ] && kill -TERM "$host_pid" 2>/dev/null || true
-  [ -n "$skiffa_pid" ] && wait "$skiffa_pid" 2>/dev/null || true
-  [ -n "$host_pid" ] && wait "$host_pid" 2>/dev/null || true
+  end_program "$skiffa_pid" skiffa
+  end_program "$host_pid" demohost
   exit "$status"
 }
 trap stop INT TERM EXIT
@@ -83,6 +95,22 @@ done
 
 (cd "$run" && exec setsid ./skiffa) &
 skiffa_pid=$!
+
+# Skiffa reports a listener it could not open in a message box, which nobody
+# sees on the offscreen platform: look for the listener here.
+listening=""
+command -v ss >/dev/null || listening=unknown
+for _ in $(seq 50); do
+  [ -n "$listening" ] && break
+  if ss -Hltn 'sport = :2323' 2>/dev/null | grep -q .; then listening=1; break; fi
+  kill -0 "$skiffa_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$listening" ]; then
+  echo "demo: Skiffa does not listen on port 2323: another program uses it, or an" >&2
+  echo "demo: earlier run's connections still hold it (TIME_WAIT; try again in a minute)" >&2
+  stop 1
+fi
 
 echo "demo: Skiffa runs in $run (log files land there too)"
 echo "demo: call in with:  telnet localhost 2323"

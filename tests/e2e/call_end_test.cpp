@@ -11,15 +11,15 @@ using Ms = std::chrono::duration<double, std::milli>;
 const std::string kFull = "All lines are busy, call again later.\r\n";
 const std::string kAfter = "\r\n+++CALLER GONE\r\n";
 
-// The captures of every log line that matches `pattern` as a whole.
-std::vector<std::vector<std::string>> LogMatches(const std::string& logs, const std::regex& pattern)
+// The log lines named `name`, all lines checked for their form.
+std::vector<LogLine> LinesNamed(const std::string& logs, const std::string& name)
 {
-    std::vector<std::vector<std::string>> out;
-    std::istringstream in(logs);
-    for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (std::regex_match(line, m, pattern)) out.emplace_back(m.begin(), m.end());
-    }
+    std::vector<std::string> odd;
+    std::vector<LogLine> all = ParseLog(logs, &odd);
+    EXPECT_TRUE(odd.empty()) << "malformed log line [" << (odd.empty() ? "" : odd[0]) << "]";
+    std::vector<LogLine> out;
+    for (const LogLine& l : all)
+        if (l.name == name) out.push_back(l);
     return out;
 }
 
@@ -62,9 +62,9 @@ TEST_F(CallEnd, RefusedCallerGetsFullText)
     bool ok = false;
     std::string logs = relay_.WaitLogLines("Full,", 1, &ok);
     ASSERT_TRUE(ok) << "no Full line in the daily log: [" << logs << "]";
-    auto full = LogMatches(logs, std::regex(R"(Full,(\d\d:\d\d:\d\d))"));
+    std::vector<LogLine> full = LinesNamed(logs, "Full");
     ASSERT_EQ(full.size(), 1u) << logs;
-    EXPECT_TRUE(TimeWithin(SecondsOfDay(full[0][1]), from, SecondsOfDayNow())) << logs;
+    EXPECT_TRUE(TimeWithin(full[0].times[0], from, SecondsOfDayNow())) << logs;
 
     // The call in progress is untouched, and the refused caller's bytes never
     // reached its host.
@@ -110,12 +110,12 @@ TEST_F(CallEnd, AfterTextAndLogLineAtCallerClose)
     bool ok = false;
     std::string logs = relay_.WaitLogLines("COM1,", 2, &ok);
     ASSERT_TRUE(ok) << "expected two call lines in the daily log: [" << logs << "]";
-    auto calls = LogMatches(logs, std::regex(R"(COM1,(\d\d:\d\d:\d\d),(\d\d:\d\d:\d\d))"));
+    std::vector<LogLine> calls = LinesNamed(logs, "COM1");
     ASSERT_EQ(calls.size(), 2u) << logs;
     int to = SecondsOfDayNow();
-    for (const auto& m : calls) {
-        EXPECT_TRUE(TimeWithin(SecondsOfDay(m[1]), from, to)) << logs;
-        EXPECT_TRUE(TimeWithin(SecondsOfDay(m[2]), SecondsOfDay(m[1]), to)) << logs;
+    for (const LogLine& call : calls) {
+        EXPECT_TRUE(TimeWithin(call.times[0], from, to)) << logs;
+        EXPECT_TRUE(TimeWithin(call.times[1], call.times[0], to)) << logs;
     }
     EXPECT_EQ(logs.find("Full"), std::string::npos) << logs;
 }

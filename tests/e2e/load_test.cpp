@@ -3,6 +3,7 @@
 // from both sides, none of which may lose, corrupt or stall a call.
 #include <array>
 #include <future>
+#include <map>
 #include <random>
 
 #include "e2e/relay_test.h"
@@ -83,10 +84,18 @@ protected:
 std::string ServeLine(PtyHost& host, std::shared_future<TcpCaller*> callerReady, unsigned seed, bool* connectLine)
 {
     const std::string who = "line " + std::to_string(seed);
-    if (!host.ReadUntil("RING\r\n", 60s)) return who + ": no RING: " + host.Describe();
+    // The caller is handed over once it holds this line; the RING comes then.
+    // A test that stops early breaks the promise, which ends the wait.
+    TcpCaller* callerPtr = nullptr;
+    try {
+        if (callerReady.wait_for(60s) != std::future_status::ready) return who + ": no caller";
+        callerPtr = callerReady.get();
+    } catch (const std::future_error&) {
+        return who + ": no caller";
+    }
+    TcpCaller& caller = *callerPtr;
+    if (!host.ReadUntil("RING\r\n")) return who + ": no RING: " + host.Describe();
     if (!host.WriteAll("ATA\r")) return who + ": cannot write ATA";
-    if (callerReady.wait_for(60s) != std::future_status::ready) return who + ": no caller";
-    TcpCaller& caller = *callerReady.get();
 
     // The host sends <S> until the caller answers <A>; then <E>. The caller
     // drops everything before <S> (an ATA that came after the line had
@@ -136,16 +145,19 @@ TEST_F(Load, HundredLinesHundredCallers)
     setup.full = kFull;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
-    std::vector<std::promise<TcpCaller*>> ready(kLines);
-    std::vector<std::future<std::string>> results;
+    // Declared so that, should the test stop early, the promises go first
+    // (the line threads then stop waiting), then the threads are joined, and
+    // only then the callers they use are closed.
+    std::vector<std::optional<TcpCaller>> callers(kLines);
     std::array<bool, kLines> connectLines{};
+    std::vector<std::future<std::string>> results;
+    std::vector<std::promise<TcpCaller*>> ready(kLines);
     for (size_t i = 0; i < kLines; ++i)
         results.push_back(std::async(std::launch::async, ServeLine, std::ref(relay_.host(i)),
                                      ready[i].get_future().share(), static_cast<unsigned>(i + 1),
                                      &connectLines[i]));
     // One caller after the other, each given its line before the next comes,
     // so caller i holds line i (the first free line in list order).
-    std::vector<std::optional<TcpCaller>> callers(kLines);
     for (size_t i = 0; i < kLines; ++i) {
         ASSERT_NO_FATAL_FAILURE(CallIn(callers[i])) << "caller " << i + 1;
         ready[i].set_value(&*callers[i]);
@@ -166,14 +178,13 @@ TEST_F(Load, HundredLinesHundredCallers)
     bool ok = false;
     std::string logs = relay_.WaitLogLines(",", kLines + 1, &ok, 30s);
     ASSERT_TRUE(ok) << "expected " << kLines << " call lines and a Full line: [" << logs << "]";
-    std::vector<int> perLine(kLines + 1, 0);
-    std::istringstream in(logs);
-    std::regex callLine(R"(COM(\d+),\d\d:\d\d:\d\d,\d\d:\d\d:\d\d)");
-    for (std::string line; std::getline(in, line);) {
-        std::smatch m;
-        if (std::regex_match(line, m, callLine) && std::stoul(m[1]) <= kLines) ++perLine[std::stoul(m[1])];
-    }
-    for (size_t i = 1; i <= kLines; ++i) EXPECT_EQ(perLine[i], 1) << "log lines for COM" << i << " in [" << logs << "]";
+    std::vector<std::string> odd;
+    std::map<std::string, int> perLine;
+    for (const LogLine& l : ParseLog(logs, &odd)) ++perLine[l.name];
+    EXPECT_TRUE(odd.empty()) << "malformed log line [" << (odd.empty() ? "" : odd[0]) << "]";
+    EXPECT_EQ(perLine["Full"], 1) << logs;
+    for (size_t i = 1; i <= kLines; ++i)
+        EXPECT_EQ(perLine["COM" + std::to_string(i)], 1) << "log lines for COM" << i << " in [" << logs << "]";
 }
 
 // Two calls, the first with a caller that does not read (a small receive
