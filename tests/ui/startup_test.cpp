@@ -2,6 +2,8 @@
 #include <cstring>
 #include <gtest/gtest.h>
 
+#include "resources/resource.h"
+#include "ui/ResString.h"
 #include "ui/Startup.h"
 
 namespace {
@@ -77,4 +79,16 @@ TEST(ColumnLayout, WidthsAreTruncatedShares)
 TEST(VersionText, ProductVersion)
 {
     EXPECT_EQ(GetVersionString(), "Version 1.0.0.1");
+}
+
+TEST(StringTable, TextsComeInTheProgramsCodePage)
+{
+    const std::string full = LoadResString(IDS_FULL_TEXT);
+    EXPECT_EQ(full.size(), 48u) << "46 bytes of CP932 text and CR LF";
+    EXPECT_EQ(full.substr(full.size() - 2), "\r\n");
+    EXPECT_EQ(static_cast<unsigned char>(full[0]), 0x91u) << "the first character in Shift_JIS";
+    EXPECT_EQ(LoadResString(IDS_APP_TITLE), "Varnex - Skiffa");
+    EXPECT_EQ(LoadResString(12345), "") << "an unknown id gives an empty text";
+    for (unsigned id = 204; id <= 210; ++id)
+        EXPECT_FALSE(LoadResString(id).empty()) << id;
 }
