@@ -453,9 +453,11 @@ void CDialogEx::setVisible(bool visible)
 
 void CDialogEx::closeEvent(QCloseEvent* event)
 {
-    // The window manager's close request is the system close command.
+    // The window manager's close request is the system close command, unless
+    // the system menu's Close item is greyed.
     event->ignore();
-    SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
+    if (!m_systemCloseDisabled)
+        SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
 void CDialogEx::keyPressEvent(QKeyEvent* event)

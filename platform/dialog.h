@@ -95,6 +95,10 @@ public:
     // A message box owned by this window (see platform/msgbox.h).
     int MessageBox(const std::string& text, const std::string& caption, UINT type);
 
+    // Greys the system menu's Close item: the window manager's close request
+    // then does nothing.
+    void DisableSystemClose() { m_systemCloseDisabled = true; }
+
     // Data exchange between controls and members: false when a check failed.
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
 
@@ -147,6 +151,7 @@ private:
     QEventLoop* m_loop = nullptr;
     int m_modalResult = IDCANCEL;
     bool m_endPending = false;
+    bool m_systemCloseDisabled = false;
     bool m_built = false;
     bool m_destroyed = false;
     int m_baseX = 0;

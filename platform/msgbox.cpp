@@ -13,6 +13,7 @@ namespace {
 
 std::function<int(const MessageBoxRecord&)> g_hook;
 std::vector<QMessageBox*> g_openBoxes;  // innermost last
+bool g_ending = false;                  // the program is ending: no more boxes
 
 QMessageBox::Icon IconOf(UINT type)
 {
@@ -42,6 +43,8 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
 {
     if (g_hook)
         return g_hook(MessageBoxRecord{owner, text, caption, type});
+    if (g_ending)
+        return (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
     QWidget* parent = dynamic_cast<QWidget*>(owner);
     QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text),
                     QMessageBox::NoButton, parent);
@@ -59,8 +62,14 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     return IDOK;
 }
 
-void CloseOpenMessageBoxes()
+void ResetMessageBoxEndForTesting()
 {
+    g_ending = false;
+}
+
+void EndMessageBoxes()
+{
+    g_ending = true;
     for (QMessageBox* box : g_openBoxes) {
         const bool yesNo = box->standardButtons() & QMessageBox::No;
         box->done(yesNo ? QMessageBox::No : QMessageBox::Ok);

@@ -21,9 +21,11 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
 // file name without extension.
 int AfxMessageBox(const std::string& text, UINT type);
 
-// Closes every box that is open now, as if each were answered with its
-// negative (No, or OK for a box without a choice).
-void CloseOpenMessageBoxes();
+// For a program that is ending: closes every box that is open now, as if each
+// were answered with its negative (No, or OK for a box without a choice), and
+// answers every later box so at once, without showing it.
+void EndMessageBoxes();
+void ResetMessageBoxEndForTesting();
 
 // What a test sees of a box it answers.
 struct MessageBoxRecord {

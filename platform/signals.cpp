@@ -36,8 +36,8 @@ void PostMessageOnTerminationSignals(HWND window, UINT msg)
         char buf[64];
         while (read(g_pipe[0], buf, sizeof buf) > 0) {
         }
-        // A box waiting for an answer would hold the end back: close it.
-        CloseOpenMessageBoxes();
+        // A box waiting for an answer, now or later, would hold the end back.
+        EndMessageBoxes();
         PostMessageA(window, msg, 0, 0);
     });
     struct sigaction sa {};

@@ -206,6 +206,19 @@ public:
         return s;
     }
 
+    // No notification goes to the window any more: its sockets stay open but
+    // fall silent.
+    void ForgetWindow(HWND hwnd)
+    {
+        for (auto& [s, e] : m_sockets) {
+            if (e.hwnd != hwnd)
+                continue;
+            e.hwnd = nullptr;
+            e.events = 0;
+            Rearm(s, e);
+        }
+    }
+
     void Remove(SOCKET s)
     {
         auto it = m_sockets.find(s);
@@ -690,6 +703,11 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events)
     }
     layer.Rearm(s, *e);
     return 0;
+}
+
+void ForgetWindow(HWND hwnd)
+{
+    Layer::Get().ForgetWindow(hwnd);
 }
 
 unsigned long ReadyReportsForTesting()

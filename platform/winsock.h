@@ -161,6 +161,10 @@ int closesocket(SOCKET s);
 // application object (the UI thread's event loop delivers the events).
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 
+// Stops every notification to the window, for a window about to go; its
+// sockets stay open.
+void ForgetWindow(HWND hwnd);
+
 // How many readiness reports the layer has taken from the system so far: a
 // test sees with it that a quiet socket does not wake the event loop.
 unsigned long ReadyReportsForTesting();

@@ -28,7 +28,9 @@ void CallerOutput::Send(SOCKET s, const void* data, size_t len)
         len -= taken;
     }
     Queue& q = it->second;
-    const size_t room = kQueueLimit > q.Size() ? kQueueLimit - q.Size() : 0;
+    // Once the call is to end, what is queued goes out and nothing more: a
+    // host that keeps sending must not hold the half-close back for ever.
+    const size_t room = q.shutdownDue ? 0 : kQueueLimit > q.Size() ? kQueueLimit - q.Size() : 0;
     const size_t kept = std::min(room, len);
     q.bytes.append(bytes, kept);
     if (kept < len && m_dropped)

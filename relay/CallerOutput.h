@@ -24,7 +24,8 @@ public:
 
     // Sends the bytes, or queues what the socket does not take now.
     void Send(SOCKET s, const void* data, size_t len);
-    // Half-closes the socket once every queued byte has gone out.
+    // Half-closes the socket once every queued byte has gone out; bytes sent
+    // after this are dropped.
     void Shutdown(SOCKET s);
     // The socket can take bytes again: sends what waits.
     void OnWritable(SOCKET s);

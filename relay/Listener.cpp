@@ -21,6 +21,10 @@ constexpr long kCallerEvents = ws::FD_READ | ws::FD_CLOSE;
 // The bytes read from a caller at once.
 constexpr int kReceiveSize = 2048;
 
+// At a caller's close, at most this many reads of what it sent last still go
+// to the host: each write to the port may block the relay for a while.
+constexpr int kMaxReadsAtClose = 8;
+
 const BYTE kOfferBinary[3] = {TELNET_IAC, TELNET_WILL, TELNET_OPT_BINARY};
 const BYTE kOfferEcho[3] = {TELNET_IAC, TELNET_WILL, TELNET_OPT_ECHO};
 
@@ -141,12 +145,13 @@ void CSkiffaDlg::OnAccept()
 
 void CSkiffaDlg::OnSocketReceive(int row)
 {
-    ReceiveFromCaller(row);
+    ReceiveFromCaller(row, false);
 }
 
 // One read from the row's caller and its bytes to the host; the number of
-// bytes read (0 or less at the end of the stream or on an error).
-int CSkiffaDlg::ReceiveFromCaller(int row)
+// bytes read (0 or less at the end of the stream or on an error). A read at
+// the caller's close that finds nothing more writes nothing.
+int CSkiffaDlg::ReceiveFromCaller(int row, bool atClose)
 {
     CPortInfo& p = m_aPort[static_cast<size_t>(row)];
     BYTE buf[kReceiveSize];
@@ -159,6 +164,8 @@ int CSkiffaDlg::ReceiveFromCaller(int row)
             WriteToHost(row, buf + from, n - from);
         return n;
     }
+    if (atClose && n <= 0)
+        return n;
     BYTE out[kReceiveSize];
     const int count = n > 0 ? UndoubleIac(buf, n, out, p.m_bIacPending) : 0;
     WriteToHost(row, out, count);
@@ -178,7 +185,7 @@ void CSkiffaDlg::OnCallerClosed(SOCKET s)
     const bool rowExists = static_cast<size_t>(row) < m_aPort.size();
     if (rowExists) {
         // Bytes the caller sent just before closing still go to the host.
-        while (ReceiveFromCaller(row) > 0) {
+        for (int i = 0; i < kMaxReadsAtClose && ReceiveFromCaller(row, true) > 0; ++i) {
         }
         CallerGone(row);
     }

@@ -6,6 +6,7 @@
 #include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/system.h"
+#include "platform/winsock.h"
 #include "resources/dialogs.h"
 #include "resources/icon.h"
 #include "resources/resource.h"
@@ -22,7 +23,12 @@ CSkiffaDlg::CSkiffaDlg()
     BuildMessageMap();
 }
 
-CSkiffaDlg::~CSkiffaDlg() = default;
+// The sockets outlive the window (they end with the process); their
+// notifications must not.
+CSkiffaDlg::~CSkiffaDlg()
+{
+    ws::ForgetWindow(this);
+}
 
 // The message map, in the order its entries are tried.
 void CSkiffaDlg::BuildMessageMap()
@@ -55,8 +61,9 @@ BOOL CSkiffaDlg::OnInitDialog()
     CDialogEx::OnInitDialog();
     setWindowIcon(*m_hIcon);
     const std::vector<PROCESSENTRY32> snapshot = CreateProcessSnapshot();
-    // The system menu's Close item is greyed: the window is built without a
-    // close button.
+    // The system menu's Close item is greyed: no close button, and the window
+    // manager's close request is not taken as the close command.
+    DisableSystemClose();
     m_bShowWindow = true;
     m_bServiceMode = false;
     m_bServiceMode = IsServiceHostParent(snapshot, GetCurrentProcessId());

@@ -104,7 +104,7 @@ private:
     // Caller side (relay/Listener.cpp).
     void OnAccept();
     void OnCallerClosed(SOCKET s);
-    int ReceiveFromCaller(int row);
+    int ReceiveFromCaller(int row, bool atClose);
     void SendToSocket(SOCKET s, const void* data, size_t len);
     void HalfClose(int row);
     void CloseCallerSocket(SOCKET s);

@@ -6,23 +6,29 @@
 #include "platform/module.h"
 #include "platform/msgbox.h"
 
-TEST(MessageBoxes, ClosingOpenBoxesAnswersThemNegatively)
+TEST(MessageBoxes, EndingAnswersOpenBoxesNegatively)
 {
-    QTimer::singleShot(0, [] { CloseOpenMessageBoxes(); });
+    QTimer::singleShot(0, [] { EndMessageBoxes(); });
     EXPECT_EQ(MessageBoxA(nullptr, "question?", "caption", MB_YESNO | MB_ICONQUESTION), IDNO);
-    QTimer::singleShot(0, [] { CloseOpenMessageBoxes(); });
+    QTimer::singleShot(0, [] { EndMessageBoxes(); });
+    ResetMessageBoxEndForTesting();
+    QTimer::singleShot(0, [] { EndMessageBoxes(); });
     EXPECT_EQ(MessageBoxA(nullptr, "note", "caption", MB_OK | MB_ICONSTOP), IDOK);
+    // Boxes that come after the end are answered at once, without a wait.
+    EXPECT_EQ(MessageBoxA(nullptr, "later", "caption", MB_YESNO), IDNO);
+    ResetMessageBoxEndForTesting();
 }
 
 TEST(MessageBoxes, NestedBoxesAllClose)
 {
     int inner = 0;
     QTimer::singleShot(0, [&] {
-        QTimer::singleShot(0, [] { CloseOpenMessageBoxes(); });
+        QTimer::singleShot(0, [] { EndMessageBoxes(); });
         inner = MessageBoxA(nullptr, "inner", "caption", MB_YESNO);
     });
     EXPECT_EQ(MessageBoxA(nullptr, "outer", "caption", MB_OK), IDOK);
     EXPECT_EQ(inner, IDNO);
+    ResetMessageBoxEndForTesting();
 }
 
 TEST(MessageBoxes, ApplicationBoxIsCaptionedWithTheProgramName)

@@ -135,3 +135,28 @@ TEST_F(RelayTest, QueueForASlowCallerIsBounded)
             << "the first megabyte arrives whole and in order";
     });
 }
+
+TEST_F(RelayTest, HalfCloseIsNotHeldBackByAHostThatKeepsSending)
+{
+    auto host = Device("COM71");
+    std::unique_ptr<Caller> slow;
+    Run("[COM1]\nNAME=COM71\nRING=0\nCONNECT=0\n[TIME]\nLIMIT=1\n", [&](CSkiffaDlg& dlg) {
+        dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
+        slow = Call(dlg, 4096);
+        ShrinkSendBuffer(dlg.m_aPort[0].m_sock);
+        const std::string first(300 * 1024, 'a');
+        host->FeedFromHost(first);
+        ASSERT_TRUE(WaitUntil([&] { return dlg.QueuedForCaller(dlg.m_aPort[0].m_sock) > 0; }));
+        ASSERT_TRUE(WaitUntil([&] { return host->WaitForInputTaken(0ms); }));
+        Pump(100ms);
+        Tick(dlg);
+        Tick(dlg);  // the call-time limit is reached: the call is to end
+        host->FeedFromHost(std::string(300 * 1024, 'b'));
+        ASSERT_TRUE(WaitUntil([&] { return host->WaitForInputTaken(0ms); }));
+        EXPECT_TRUE(slow->WaitForEnd(10s)) << "the half-close went out after the queued bytes";
+        EXPECT_EQ(slow->Take(), first) << "what was queued arrives; what came later does not";
+    });
+    // The caller outlives the window: its close must reach nobody.
+    slow->Close();
+    Pump(100ms);
+}

@@ -137,6 +137,20 @@ TEST(MainDialog, ColumnsShareTheListsUsableWidth)
     EXPECT_EQ(widths, std::vector<int>(expected.begin(), expected.end()));
 }
 
+TEST(MainDialog, WindowManagersCloseRequestDoesNotEndIt)
+{
+    ScratchModule module;
+    module.WriteIni("[SERVER]\nPORT=0\n");
+    CSkiffaDlg dlg;
+    bool stillRunning = false;
+    RunDialog(dlg, [&] {
+        dlg.close();  // the close box, Alt+F4: the Close item is greyed
+        QCoreApplication::processEvents();
+        stillRunning = dlg.isVisible();
+    });
+    EXPECT_TRUE(stillRunning);
+}
+
 TEST(MainDialog, TrayStartKeepsTheWindowHiddenWhenTheIconIsAdded)
 {
     ScratchModule module;
