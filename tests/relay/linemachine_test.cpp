@@ -88,15 +88,17 @@ TEST_F(RelayTest, HostCommandLines)
             auto caller = Call(dlg);
             HostGets(*dev, "RING\r\n");
             dev->FeedFromHost(c.line);
-            ASSERT_TRUE(dev->WaitForInputTaken(5s));
-            Pump(100ms);
-            const std::string written = dev->TakeWritten();
-            EXPECT_EQ(dlg.m_aPort[0].m_nState == LINE_CONNECTED, c.answers);
-            EXPECT_EQ(written == "OK\r\n", c.okReply) << written;
-            if (c.okReply) {
+            if (c.answers) {
+                EXPECT_TRUE(WaitUntil([&] { return dlg.m_aPort[0].m_nState == LINE_CONNECTED; }));
+                EXPECT_EQ(dev->TakeWritten(), "") << "mode 0 sends no CONNECT line";
+            } else if (c.okReply) {
+                EXPECT_EQ(HostGets(*dev, "OK\r\n"), "OK\r\n");
                 EXPECT_EQ(dlg.m_aPort[0].m_nState, LINE_MODEM_INIT);
             } else {
-                EXPECT_EQ(written, "") << "no reply";
+                // A probe line after it: its OK is the first and only reply,
+                // so the line before got none.
+                dev->FeedFromHost("\rAT\r");
+                EXPECT_EQ(HostGets(*dev, "OK\r\n"), "OK\r\n");
             }
         });
         MemSerialDevice::Unregister("COM71");
@@ -108,7 +110,7 @@ TEST_F(RelayTest, PendingCommandSurvivesACall)
     auto dev = Device("COM71");
     Run(OneLine("RING=0\nCONNECT=0"), [&](CSkiffaDlg& dlg) {
         dev->FeedFromHost("ATZ");
-        ASSERT_TRUE(dev->WaitForInputTaken(5s));
+        ASSERT_TRUE(WaitUntil([&] { return dlg.m_aPort[0].m_nCmdLen == 3; })) << "ATZ waits as command text";
         auto caller = Call(dlg);
         caller->Close();
         ASSERT_TRUE(WaitUntil([&] { return !dlg.m_aPort[0].HasCaller(); }));
