@@ -1,6 +1,7 @@
 // Tests of the INI file functions: reading defaults and values, writing one
 // key with every other byte kept, atomic replacement, and junk input.
 #include "platform/profile.h"
+#include "support/scratch_files.h"
 
 #include <gtest/gtest.h>
 
@@ -18,46 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A folder of the test's own under the system's temporary folder.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::random_device rd;
-        for (int i = 0; i < 100; ++i) {
-            fs::path p = fs::temp_directory_path() / ("skiffa-profile-" + std::to_string(rd()));
-            if (fs::create_directory(p)) {
-                m_path = p;
-                return;
-            }
-        }
-        ADD_FAILURE() << "no temporary folder";
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::permissions(m_path, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(m_path, ec);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-    const fs::path& Path() const { return m_path; }
-
-private:
-    fs::path m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using scratch::ReadBytes;
+using scratch::TempDir;
+using scratch::WriteBytes;
 
 std::string ReadString(const std::string& section, const std::string& key, const std::string& file,
                        const std::string& def = "<default>")

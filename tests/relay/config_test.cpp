@@ -15,6 +15,7 @@
 
 #include "platform/profile.h"
 #include "ui/SkiffaDlg.h"
+#include "support/scratch_files.h"
 
 namespace fs = std::filesystem;
 
@@ -27,42 +28,9 @@ const std::string kFullSentence =
 // "表": its second byte is 0x5C, the backslash.
 const std::string kHyo = "\x95\x5C";
 
-class TempDir {
-public:
-    TempDir()
-    {
-        std::random_device rd;
-        for (int i = 0; i < 100 && m_path.empty(); ++i) {
-            fs::path p = fs::temp_directory_path() / ("skiffa-config-" + std::to_string(rd()));
-            if (fs::create_directory(p))
-                m_path = p;
-        }
-        if (m_path.empty())
-            ADD_FAILURE() << "no temporary folder";
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    std::string File(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-void WriteBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    ASSERT_TRUE(out.good()) << path;
-}
-
-std::string ReadBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using scratch::ReadBytes;
+using scratch::TempDir;
+using scratch::WriteBytes;
 
 class Config : public ::testing::Test {
 protected:

@@ -2,6 +2,8 @@
 // the folder used, and failures that cost only the line.
 #include <gtest/gtest.h>
 
+#include "support/scratch_files.h"
+
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -28,8 +30,7 @@ SYSTEMTIME At(int year, int month, int day, int hour, int minute, int second)
 
 std::string ReadBytes(const fs::path& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return scratch::ReadBytes(path.string());
 }
 
 class DailyLog : public ::testing::Test {
