@@ -19,7 +19,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/comm_pty.h"
+#include "support/comm_pty.h"
 #include "platform/message.h"
 #include "platform/module.h"
 #include "serial/SerialPort.h"

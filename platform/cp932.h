@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 class QString;
 
@@ -20,6 +21,23 @@ std::string FromQString(const QString& text);
 constexpr bool IsLeadByte(unsigned char b)
 {
     return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+// True when the byte can be the second byte of a double-byte character.
+constexpr bool IsTrailByte(unsigned char b)
+{
+    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
+}
+
+// Length of the character that starts at text[i]: two bytes for a lead byte
+// followed by a byte that can end a double-byte character, else one. A lead
+// byte before a control character is a character of its own.
+constexpr size_t CharLength(std::string_view text, size_t i)
+{
+    return IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() &&
+                   IsTrailByte(static_cast<unsigned char>(text[i + 1]))
+               ? 2
+               : 1;
 }
 
 }  // namespace cp932

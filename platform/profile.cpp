@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/cp932.h"
+#include "platform/eintr.h"
 
 namespace {
 
@@ -31,20 +33,7 @@ std::string_view Trim(std::string_view s)
     return s;
 }
 
-constexpr bool IsTrailByte(unsigned char b)
-{
-    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-
-// Length of the character that starts at s[i]: two bytes for a lead byte
-// followed by a byte that can end a double-byte character, else one.
-size_t CharLength(std::string_view s, size_t i)
-{
-    return cp932::IsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < s.size() &&
-                   IsTrailByte(static_cast<unsigned char>(s[i + 1]))
-               ? 2
-               : 1;
-}
+using cp932::CharLength;
 
 // Position of the first character equal to the single byte c, walking whole
 // characters so the second byte of a double-byte character never matches.
@@ -262,11 +251,7 @@ bool IsWritable(std::string_view section, std::string_view key, std::string_view
 
 int OpenRetrying(const char* path, int flags, mode_t mode = 0)
 {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    return Retry([&] { return ::open(path, flags, mode); });
 }
 
 enum class ReadResult { Ok, Missing, Failed };
@@ -286,12 +271,12 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat&
         out.reserve(static_cast<size_t>(st.st_size));
         char buf[65536];
         for (;;) {
-            const ssize_t n = ::read(fd, buf, sizeof buf);
+            const ssize_t n = Retry([&] { return ::read(fd, buf, sizeof buf); });
             if (n > 0) {
                 out.append(buf, static_cast<size_t>(n));
             } else if (n == 0) {
                 break;
-            } else if (errno != EINTR) {
+            } else {
                 result = ReadResult::Failed;
                 break;
             }
@@ -306,12 +291,9 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat&
 bool WriteAll(int fd, std::string_view data)
 {
     while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
+        const ssize_t n = Retry([&] { return ::write(fd, data.data(), data.size()); });
+        if (n < 0)
             return false;
-        }
         data.remove_prefix(static_cast<size_t>(n));
     }
     return true;
@@ -468,4 +450,12 @@ BOOL WritePrivateProfileStringA(const std::string& section, const std::string& k
     if (FindValue(updated, section, key) != std::optional<std::string_view>(expected))
         return FALSE;
     return ReplaceFile(target, updated, read == ReadResult::Ok ? &st : nullptr) ? TRUE : FALSE;
+}
+
+void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,
+                            const std::string& file)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    WritePrivateProfileStringA(section, key, text, file);
 }

@@ -63,3 +63,8 @@ std::string GetPrivateProfileStringWhole(const std::string& section, const std::
 // file's bytes unchanged does not touch the file and returns TRUE.
 BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                 const std::string& text, const std::string& file);
+
+// Writes value as "%d" text into the key; whether the write succeeded is not
+// reported.
+void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,
+                            const std::string& file);

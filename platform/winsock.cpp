@@ -54,6 +54,8 @@ constexpr int kSysSoReuseAddr = SO_REUSEADDR;
 
 #include "platform/winsock.h"
 
+#include "platform/eintr.h"
+
 namespace ws {
 namespace {
 
@@ -125,16 +127,6 @@ int MapErrno(int err)
     }
 }
 
-// Runs a system call again while a signal interrupts it.
-template <typename Call>
-auto Retry(Call call)
-{
-    for (;;) {
-        auto r = call();
-        if (r >= 0 || errno != EINTR)
-            return r;
-    }
-}
 
 sockaddr_in ToSystem(const SOCKADDR_IN& a)
 {
@@ -532,7 +524,7 @@ int connect(SOCKET s, const SOCKADDR_IN* name, int namelen)
     if (name->sin_family != AF_INET)
         return Fail(WSAEAFNOSUPPORT);
     const sockaddr_in sa = ToSystem(*name);
-    if (Retry([&] { return ::connect(e->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa); }) != 0)
+    if (::connect(e->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
         return Fail(MapErrno(errno));
     return 0;
 }

@@ -3,12 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/winsock.h"
-
-CallerOutput::CallerOutput(WatchWritable watch, Dropped dropped)
-    : m_watch(std::move(watch)), m_dropped(std::move(dropped))
-{
-}
+CallerOutput::CallerOutput(Socket socket) : m_socket(std::move(socket)) {}
 
 void CallerOutput::Send(SOCKET s, const void* data, size_t len)
 {
@@ -16,14 +11,14 @@ void CallerOutput::Send(SOCKET s, const void* data, size_t len)
     auto it = m_queues.find(s);
     if (it == m_queues.end()) {
         // Nothing waits: try the socket first; an empty send still goes out.
-        const int sent = ws::send(s, bytes, static_cast<int>(len), 0);
-        const size_t taken = sent > 0 ? static_cast<size_t>(sent) : 0;
+        const long sent = m_socket.send(s, bytes, len);
+        if (sent == kGone)
+            return;  // the connection is gone; its close notification follows
+        const size_t taken = static_cast<size_t>(sent);
         if (taken == len)
             return;
-        if (sent == SOCKET_ERROR && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK)
-            return;  // the connection is gone; its close notification follows
         it = m_queues.emplace(s, Queue{}).first;
-        m_watch(s, true);
+        m_socket.watchWritable(s, true);
         bytes += taken;
         len -= taken;
     }
@@ -33,15 +28,15 @@ void CallerOutput::Send(SOCKET s, const void* data, size_t len)
     const size_t room = q.shutdownDue ? 0 : kQueueLimit > q.Size() ? kQueueLimit - q.Size() : 0;
     const size_t kept = std::min(room, len);
     q.bytes.append(bytes, kept);
-    if (kept < len && m_dropped)
-        m_dropped(s, len - kept);
+    if (kept < len && m_socket.dropped)
+        m_socket.dropped(s, len - kept);
 }
 
 void CallerOutput::Shutdown(SOCKET s)
 {
     const auto it = m_queues.find(s);
     if (it == m_queues.end()) {
-        ws::shutdown(s, ws::SD_SEND);
+        m_socket.shutdown(s);
         return;
     }
     it->second.shutdownDue = true;
@@ -57,10 +52,10 @@ void CallerOutput::OnWritable(SOCKET s)
 void CallerOutput::Flush(SOCKET s, Queue& q)
 {
     while (q.Size() > 0) {
-        const int sent = ws::send(s, q.bytes.data() + q.head, static_cast<int>(q.Size()), 0);
-        if (sent <= 0) {
-            if (sent == SOCKET_ERROR && ws::WSAGetLastError() != ws::WSAEWOULDBLOCK)
-                break;  // gone: drop the queue below
+        const long sent = m_socket.send(s, q.bytes.data() + q.head, q.Size());
+        if (sent == kGone)
+            break;  // gone: drop the queue below
+        if (sent == 0) {
             // Wait for the next writability notification; drop the sent
             // bytes from the front now and then so the buffer stays bounded.
             if (q.head >= kQueueLimit / 4) {
@@ -73,9 +68,9 @@ void CallerOutput::Flush(SOCKET s, Queue& q)
     }
     const bool shutdownDue = q.shutdownDue;
     m_queues.erase(s);
-    m_watch(s, false);
+    m_socket.watchWritable(s, false);
     if (shutdownDue)
-        ws::shutdown(s, ws::SD_SEND);
+        m_socket.shutdown(s);
 }
 
 void CallerOutput::Forget(SOCKET s)

@@ -15,12 +15,21 @@ public:
     // The most bytes that wait for one caller; past it the newest are dropped.
     static constexpr size_t kQueueLimit = 1 << 20;
 
-    // Asks for writability notifications (true) or stops asking (false).
-    using WatchWritable = std::function<void(SOCKET s, bool watch)>;
-    // Told how many bytes were dropped for a caller.
-    using Dropped = std::function<void(SOCKET s, size_t count)>;
+    // What the queues need of the sockets they feed.
+    struct Socket {
+        // Sends what the socket takes now: the count of bytes taken (0 when
+        // it takes none now), or kGone when the connection has failed.
+        std::function<long(SOCKET s, const char* data, size_t len)> send;
+        // Half-closes the socket.
+        std::function<void(SOCKET s)> shutdown;
+        // Asks for writability notifications (true) or stops asking (false).
+        std::function<void(SOCKET s, bool watch)> watchWritable;
+        // Told how many bytes were dropped for a caller; may be empty.
+        std::function<void(SOCKET s, size_t count)> dropped;
+    };
+    static constexpr long kGone = -1;
 
-    CallerOutput(WatchWritable watch, Dropped dropped);
+    explicit CallerOutput(Socket socket);
 
     // Sends the bytes, or queues what the socket does not take now.
     void Send(SOCKET s, const void* data, size_t len);
@@ -44,6 +53,5 @@ private:
     void Flush(SOCKET s, Queue& q);
 
     std::map<SOCKET, Queue> m_queues;  // only sockets with bytes or a half-close waiting
-    WatchWritable m_watch;
-    Dropped m_dropped;
+    Socket m_socket;
 };

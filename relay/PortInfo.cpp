@@ -2,7 +2,7 @@
 #include "relay/PortInfo.h"
 
 #include "resources/resource.h"
-#include "ui/ResString.h"
+#include "resources/ResString.h"
 
 CPortInfo CPortInfo::FromSectionDefaults(const std::string& name)
 {

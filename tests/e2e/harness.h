@@ -5,6 +5,8 @@
 // benchmark uses the same pieces as the end-to-end tests.
 #pragma once
 
+#include "support/telnet_offers.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -51,7 +53,6 @@ inline constexpr Clock::duration kDeadline = 10s;
 
 // The two option offers every caller that gets a line receives first:
 // IAC WILL TRANSMIT-BINARY, IAC WILL ECHO.
-inline const std::string kOffers("\xFF\xFB\x00\xFF\xFB\x01", 6);
 
 // --- small helpers -------------------------------------------------------------
 

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "platform/comm_pty.h"
+#include "support/comm_pty.h"
 #include "platform/memserial.h"
 #include "serial/SerialPort.h"
 #include "serial_test_support.h"

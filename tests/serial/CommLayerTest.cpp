@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/comm.h"
-#include "platform/comm_pty.h"
+#include "support/comm_pty.h"
 #include "platform/memserial.h"
 #include "serial_test_support.h"
 

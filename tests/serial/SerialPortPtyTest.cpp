@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "platform/comm_pty.h"
+#include "support/comm_pty.h"
 #include "serial/SerialPort.h"
 #include "serial_test_support.h"
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "resources/resource.h"
-#include "ui/ResString.h"
-#include "ui/Startup.h"
+#include "resources/ResString.h"
+#include "maindlg/Startup.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 #include "platform/msgbox.h"
 #include "platform/system.h"
 #include "resources/resource.h"
-#include "ui/ResString.h"
-#include "ui/SkiffaDlg.h"
+#include "resources/ResString.h"
+#include "maindlg/SkiffaDlg.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // Parent-process test, column layout and version text.
-#include "ui/Startup.h"
+#include "maindlg/Startup.h"
 
 #include <algorithm>
 #include <cstdio>

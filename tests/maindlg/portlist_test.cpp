@@ -1,6 +1,7 @@
 // The port list's settings column, caller addresses, and the line set-up's
 // treatment of every record.
 #include "relay_fixture.h"
+#include "relay/Summaries.h"
 
 #include "platform/cp932.h"
 

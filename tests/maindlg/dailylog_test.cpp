@@ -10,7 +10,7 @@
 #include <random>
 
 #include "platform/clock.h"
-#include "ui/SkiffaDlg.h"
+#include "maindlg/SkiffaDlg.h"
 
 namespace fs = std::filesystem;
 

@@ -1,5 +1,5 @@
 // String-table access in the program's code page.
-#include "ui/ResString.h"
+#include "resources/ResString.h"
 
 #include "platform/cp932.h"
 #include "resources/strings.h"

@@ -19,10 +19,10 @@
 #include "platform/system.h"
 #include "platform/winsock.h"
 #include "resources/resource.h"
-#include "ui/ResString.h"
-#include "ui/SkiffaApp.h"
-#include "ui/SkiffaDlg.h"
-#include "ui/Startup.h"
+#include "resources/ResString.h"
+#include "app/SkiffaApp.h"
+#include "maindlg/SkiffaDlg.h"
+#include "maindlg/Startup.h"
 
 namespace fs = std::filesystem;
 

@@ -9,49 +9,9 @@
 #include "resources/resource.h"
 #include "serial/DebugLog.h"
 #include "serial/SerialPort.h"
-#include "ui/ResString.h"
-#include "ui/SkiffaDlg.h"
-
-namespace {
-
-// A text of the string table picked by a setting's value, or the bare number
-// when the value lies outside the texts the table has for it.
-std::string OptionText(unsigned firstId, int value, int lowest, int highest)
-{
-    if (value < lowest || value > highest)
-        return std::to_string(value);
-    return LoadResString(firstId + static_cast<unsigned>(value));
-}
-
-const char* ParityLetter(int parity)
-{
-    switch (parity) {
-    case 0: return "N";
-    case 1: return "O";
-    case 2: return "E";
-    default: return "?";
-    }
-}
-
-}  // namespace
-
-std::string PortSettingsSummary(const CPortInfo& port)
-{
-    std::string ring = LoadResString(IDS_RING_NONE);
-    if (port.m_nRing != 0) {
-        char buf[128];
-        std::snprintf(buf, sizeof buf, "%s(%dms)", OptionText(IDS_RING_NONE, port.m_nRing, 1, 3).c_str(),
-                      port.m_nRingInterval);
-        ring = buf;
-    }
-    const std::string connect = OptionText(IDS_CONNECT_FIRST, port.m_nConnect, 0, 2);
-    const std::string dsr = LoadResString(port.m_bDsr == 0 ? IDS_DSR_KEEP : IDS_DSR_CUT);
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%dbps,%d%d%s,Ring%s,Connect %s(%dms),DSR OFF %s", port.m_nSpeed, port.m_nData,
-                  port.m_nStop, ParityLetter(port.m_nParity), ring.c_str(), connect.c_str(),
-                  port.m_nConnectInterval, dsr.c_str());
-    return buf;
-}
+#include "resources/ResString.h"
+#include "maindlg/SkiffaDlg.h"
+#include "relay/Summaries.h"
 
 void CSkiffaDlg::SetupPorts()
 {

@@ -1,6 +1,6 @@
 // Pseudo-terminal pairs and directly opened ttys for tests, tools and
 // benchmarks.
-#include "platform/comm_pty.h"
+#include "support/comm_pty.h"
 
 #include <cerrno>
 #include <chrono>
@@ -11,6 +11,9 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "platform/eintr.h"
+#include "platform/tty_speed.h"
 
 namespace {
 
@@ -26,15 +29,9 @@ int MsLeft(Clock::time_point deadline)
 // or an error.
 bool WaitFor(int fd, short events, Clock::time_point deadline)
 {
-    for (;;) {
-        pollfd p{fd, events, 0};
-        const int r = poll(&p, 1, MsLeft(deadline));
-        if (r < 0 && errno == EINTR)
-            continue;
-        if (r <= 0)
-            return false;
-        return (p.revents & events) != 0;
-    }
+    pollfd p{fd, events, 0};
+    const int r = Retry([&] { return poll(&p, 1, MsLeft(deadline)); });
+    return r > 0 && (p.revents & events) != 0;
 }
 
 bool WriteAll(int fd, std::string_view bytes, int timeoutMs)
@@ -42,13 +39,11 @@ bool WriteAll(int fd, std::string_view bytes, int timeoutMs)
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     size_t done = 0;
     while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        const ssize_t n = Retry([&] { return write(fd, bytes.data() + done, bytes.size() - done); });
         if (n > 0) {
             done += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
             return false;
         if (!WaitFor(fd, POLLOUT, deadline))
@@ -61,27 +56,8 @@ size_t ReadAvailable(int fd, char* buffer, size_t max, int timeoutMs)
 {
     if (max == 0 || !WaitFor(fd, POLLIN, Clock::now() + std::chrono::milliseconds(timeoutMs)))
         return 0;
-    for (;;) {
-        const ssize_t n = read(fd, buffer, max);
-        if (n < 0 && errno == EINTR)
-            continue;
-        return n > 0 ? static_cast<size_t>(n) : 0;
-    }
-}
-
-unsigned BaudOf(speed_t s)
-{
-    static constexpr struct {
-        speed_t constant;
-        unsigned baud;
-    } kSpeeds[] = {{B300, 300},       {B1200, 1200},     {B2400, 2400},     {B4800, 4800},
-                   {B9600, 9600},     {B19200, 19200},   {B38400, 38400},   {B57600, 57600},
-                   {B115200, 115200}, {B230400, 230400}, {B460800, 460800}, {B921600, 921600}};
-    for (const auto& e : kSpeeds) {
-        if (e.constant == s)
-            return e.baud;
-    }
-    return 0;
+    const ssize_t n = Retry([&] { return read(fd, buffer, max); });
+    return n > 0 ? static_cast<size_t>(n) : 0;
 }
 
 }  // namespace
@@ -142,7 +118,7 @@ bool PseudoTerminal::SlaveSettings(TtySettings& out) const
     if (m_peer < 0 || tcgetattr(m_peer, &t) != 0)
         return false;
     out = TtySettings{};
-    out.baud = BaudOf(cfgetospeed(&t));
+    out.baud = SpeedOf(cfgetospeed(&t));
     switch (t.c_cflag & CSIZE) {
     case CS5: out.dataBits = 5; break;
     case CS6: out.dataBits = 6; break;

@@ -1,6 +1,6 @@
 // The main dialog's lifecycle: construction, the message map, start-up of the
 // relay in its fixed order, and the end that drops every line.
-#include "ui/SkiffaDlg.h"
+#include "maindlg/SkiffaDlg.h"
 
 #include "platform/module.h"
 #include "platform/process.h"
@@ -11,13 +11,12 @@
 #include "resources/icon.h"
 #include "resources/resource.h"
 #include "serial/SerialPort.h"
-#include "ui/ResString.h"
-#include "ui/Startup.h"
+#include "resources/ResString.h"
+#include "maindlg/Startup.h"
 
 CSkiffaDlg::CSkiffaDlg()
     : CDialogEx(FindDialogTemplate(IDD_MAIN_DIALOG)),
-      m_callerOutput([this](SOCKET s, bool watch) { WatchCallerWritable(s, watch); },
-                     [this](SOCKET s, size_t count) { TraceDroppedCallerBytes(s, count); })
+      m_callerOutput(CallerSockets())
 {
     m_hIcon = &ApplicationIcon();
     BuildMessageMap();

@@ -1,12 +1,12 @@
 // Application start-up.
-#include "ui/SkiffaApp.h"
+#include "app/SkiffaApp.h"
 
 #include "platform/msgbox.h"
 #include "platform/signals.h"
 #include "platform/winsock.h"
 #include "resources/resource.h"
-#include "ui/ResString.h"
-#include "ui/SkiffaDlg.h"
+#include "resources/ResString.h"
+#include "maindlg/SkiffaDlg.h"
 
 CSkiffaApp theApp;
 

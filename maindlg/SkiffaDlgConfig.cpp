@@ -1,7 +1,7 @@
 // Loading and saving the settings in korvo.ini: the port sections COM1,
 // COM2, ... up to the first without a NAME, and the general sections SERVER,
 // TIME, TEXT, LOG, DEBUG and ALL.
-#include "relay/Config.h"
+#include "relay/TextEscapes.h"
 
 #include <climits>
 #include <cstdio>
@@ -11,51 +11,13 @@
 #include "platform/cp932.h"
 #include "platform/profile.h"
 #include "resources/resource.h"
-#include "ui/ResString.h"
-#include "ui/SkiffaDlg.h"
+#include "resources/ResString.h"
+#include "maindlg/SkiffaDlg.h"
 
 namespace {
 
 // NAME and DIR are read through a buffer of this size: at most 259 bytes.
 constexpr DWORD kShortTextBuffer = 260;
-
-constexpr bool IsTrailByte(unsigned char b)
-{
-    return (b >= 0x40 && b <= 0x7E) || (b >= 0x80 && b <= 0xFC);
-}
-
-// Length of the character that starts at text[i]: two bytes for a lead byte
-// followed by a byte that can end a double-byte character, else one. A lead
-// byte before a control character is a character of its own, so a CR, LF or
-// TAB is always found and escaped.
-size_t CharLength(const std::string& text, size_t i)
-{
-    return cp932::IsLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() &&
-                   IsTrailByte(static_cast<unsigned char>(text[i + 1]))
-               ? 2
-               : 1;
-}
-
-// Every occurrence of `from` replaced by `to`, searching from the start and
-// going on behind each inserted text. Matches start only at character
-// boundaries: the two bytes of a double-byte character are passed over
-// together.
-std::string ReplaceAll(const std::string& text, std::string_view from, std::string_view to)
-{
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (size_t i = 0; i < text.size();) {
-        if (std::string_view(text).substr(i, from.size()) == from) {
-            out.append(to);
-            i += from.size();
-            continue;
-        }
-        const size_t length = CharLength(text, i);
-        out.append(text, i, length);
-        i += length;
-    }
-    return out;
-}
 
 std::string PortSection(int n)
 {
@@ -82,7 +44,7 @@ void CopyHangUpString(char (&member)[CMD_BUFFER_SIZE], const std::string& text)
 {
     size_t length = 0;
     while (length < text.size()) {
-        const size_t next = length + CharLength(text, length);
+        const size_t next = length + cp932::CharLength(text, length);
         if (next > CMD_BUFFER_SIZE - 1)
             break;
         length = next;
@@ -110,28 +72,6 @@ std::string ReadText(const std::string& key, const std::string& def, const std::
 }
 
 }  // namespace
-
-std::string EscapeControlChars(const std::string& text)
-{
-    std::string out = ReplaceAll(text, "\r", "\\r");
-    out = ReplaceAll(out, "\n", "\\n");
-    return ReplaceAll(out, "\t", "\\t");
-}
-
-std::string UnescapeControlChars(const std::string& text)
-{
-    std::string out = ReplaceAll(text, "\\r", "\r");
-    out = ReplaceAll(out, "\\n", "\n");
-    return ReplaceAll(out, "\\t", "\t");
-}
-
-void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,
-                            const std::string& file)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    WritePrivateProfileStringA(section, key, text, file);
-}
 
 void CSkiffaDlg::LoadSettings()
 {

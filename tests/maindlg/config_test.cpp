@@ -1,7 +1,7 @@
 // Tests of the configuration file: the text escapes, loading korvo.ini into
 // the main dialog's members and saving them back with the rest of the file
 // kept.
-#include "relay/Config.h"
+#include "relay/TextEscapes.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <random>
 
 #include "platform/profile.h"
-#include "ui/SkiffaDlg.h"
+#include "maindlg/SkiffaDlg.h"
 #include "support/scratch_files.h"
 
 namespace fs = std::filesystem;

@@ -2,6 +2,8 @@
 // in-memory serial devices as the hosts and loopback TCP clients as callers.
 #pragma once
 
+#include "support/telnet_offers.h"
+
 #include <QCoreApplication>
 #include <QTimer>
 #include <arpa/inet.h>
@@ -20,7 +22,7 @@
 #include "platform/memserial.h"
 #include "platform/module.h"
 #include "platform/msgbox.h"
-#include "ui/SkiffaDlg.h"
+#include "maindlg/SkiffaDlg.h"
 
 namespace relaytest {
 
@@ -131,9 +133,6 @@ private:
     std::string m_received;
     bool m_eof = false;
 };
-
-// The telnet option offers every accepted caller receives first.
-inline const std::string kOffers("\xFF\xFB\x00\xFF\xFB\x01", 6);
 
 class RelayTest : public ::testing::Test {
 protected:

@@ -9,7 +9,7 @@
 #include "relay/telnet.h"
 #include "serial/DebugLog.h"
 #include "serial/SerialPort.h"
-#include "ui/SkiffaDlg.h"
+#include "maindlg/SkiffaDlg.h"
 
 namespace {
 

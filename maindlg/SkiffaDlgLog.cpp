@@ -5,7 +5,7 @@
 #include "platform/clock.h"
 #include "platform/cp932.h"
 #include "platform/module.h"
-#include "ui/SkiffaDlg.h"
+#include "maindlg/SkiffaDlg.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Process entry: the window framework, then the application object.
 #include <QApplication>
 
-#include "ui/SkiffaApp.h"
+#include "app/SkiffaApp.h"
 
 int main(int argc, char** argv)
 {

@@ -108,6 +108,7 @@ private:
     void SendToSocket(SOCKET s, const void* data, size_t len);
     void HalfClose(int row);
     void CloseCallerSocket(SOCKET s);
+    CallerOutput::Socket CallerSockets();
     void WatchCallerWritable(SOCKET s, bool watch);
     void TraceDroppedCallerBytes(SOCKET s, size_t count);
 
@@ -130,9 +131,3 @@ private:
     // Bytes that callers' sockets did not take at once.
     CallerOutput m_callerOutput;
 };
-
-// The settings column of the port list for one record.
-std::string PortSettingsSummary(const CPortInfo& port);
-
-// An IPv4 address held in network byte order, as dotted decimal text.
-std::string IpToString(DWORD address);

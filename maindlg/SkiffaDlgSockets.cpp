@@ -10,8 +10,9 @@
 #include "relay/telnet.h"
 #include "resources/resource.h"
 #include "serial/DebugLog.h"
-#include "ui/ResString.h"
-#include "ui/SkiffaDlg.h"
+#include "resources/ResString.h"
+#include "maindlg/SkiffaDlg.h"
+#include "relay/Summaries.h"
 
 namespace {
 
@@ -36,15 +37,6 @@ std::string RowAndSocket(int row, SOCKET s)
 }
 
 }  // namespace
-
-std::string IpToString(DWORD address)
-{
-    unsigned char b[4];
-    std::memcpy(b, &address, sizeof b);
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%d.%d.%d.%d", b[0], b[1], b[2], b[3]);
-    return buf;
-}
 
 void CSkiffaDlg::StartListen()
 {
@@ -224,6 +216,23 @@ void CSkiffaDlg::CloseCallerSocket(SOCKET s)
 {
     m_callerOutput.Forget(s);
     ws::closesocket(s);
+}
+
+// The caller queues' view of the sockets: non-blocking sends, the half-close,
+// writability notifications and the trace of dropped bytes.
+CallerOutput::Socket CSkiffaDlg::CallerSockets()
+{
+    CallerOutput::Socket sockets;
+    sockets.send = [](SOCKET s, const char* data, size_t len) -> long {
+        const int sent = ws::send(s, data, static_cast<int>(len), 0);
+        if (sent >= 0)
+            return sent;
+        return ws::WSAGetLastError() == ws::WSAEWOULDBLOCK ? 0 : CallerOutput::kGone;
+    };
+    sockets.shutdown = [](SOCKET s) { ws::shutdown(s, ws::SD_SEND); };
+    sockets.watchWritable = [this](SOCKET s, bool watch) { WatchCallerWritable(s, watch); };
+    sockets.dropped = [this](SOCKET s, size_t count) { TraceDroppedCallerBytes(s, count); };
+    return sockets;
 }
 
 void CSkiffaDlg::WatchCallerWritable(SOCKET s, bool watch)

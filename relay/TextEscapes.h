@@ -1,6 +1,5 @@
-// The configuration file korvo.ini: the escapes that keep texts with line
-// breaks on one line of the file, and the integer write. Loading and saving
-// are CSkiffaDlg::LoadSettings and CSkiffaDlg::SaveSettings (relay/Config.cpp).
+// The escapes that keep the free texts of korvo.ini, line breaks and all, on
+// one line of the file.
 #pragma once
 
 #include <string>
@@ -15,8 +14,3 @@ std::string EscapeControlChars(const std::string& text);
 // boundary of the code page, so the second byte of a double-byte character
 // (many end in 0x5C) is never taken for a backslash.
 std::string UnescapeControlChars(const std::string& text);
-
-// Writes value as "%d" text into the key; whether the write succeeded is not
-// reported.
-void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,
-                            const std::string& file);

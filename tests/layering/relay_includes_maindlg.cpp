@@ -1,0 +1,2 @@
+// Must not compile: the relay layer sits below the main dialog and cannot see it.
+#include "maindlg/SkiffaDlg.h"
