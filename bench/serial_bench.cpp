@@ -69,7 +69,7 @@ public:
             m_thread.join();
     }
 
-    bool PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) override
+    bool PostMessage(UINT /*msg*/, WPARAM /*wParam*/, LPARAM lParam) override
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);

@@ -106,13 +106,7 @@ void CSkiffaDlg::SetupColumns()
 
 BOOL CSkiffaDlg::DestroyWindow()
 {
-    for (CPortInfo& port : m_aPort) {
-        if (port.m_pComm == nullptr)
-            continue;
-        port.m_pComm->Close();
-        delete port.m_pComm;
-        port.m_pComm = nullptr;
-    }
+    ReleaseAllPorts();
     NOTIFYICONDATAA nid{};
     nid.cbSize = 508;
     nid.hWnd = this;

@@ -1,9 +1,16 @@
 // The main dialog: it owns everything the relay does at run time. Its members
-// are defined in several files: start-up and lifecycle in ui/SkiffaDlg.cpp,
-// the relay's handlers in relay/.
+// are defined in the files of this folder, one behaviour each:
+//   SkiffaDlg.cpp         construction, message map, start-up and the end
+//   SkiffaDlgConfig.cpp   loading and saving korvo.ini
+//   SkiffaDlgSockets.cpp  the listener and the callers' sockets
+//   SkiffaDlgLines.cpp    the answering-modem state machine of every line
+//   SkiffaDlgPorts.cpp    opening and closing the lines, the port list
+//   SkiffaDlgLog.cpp      the daily connection log
+//   SkiffaDlgWindow.cpp   the window: tray icon
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -59,33 +66,33 @@ public:
     int m_bDebugLog = 0;
     CButton m_btnComPort;
 
-    // --- lifecycle (ui/SkiffaDlg.cpp) ----------------------------------------
+    // --- lifecycle (SkiffaDlg.cpp) -------------------------------------------
     BOOL OnInitDialog() override;
     BOOL DestroyWindow() override;
     void DoDataExchange(CDataExchange* pDX) override;
 
-    // --- configuration and daily log (relay/) -------------------------------
+    // --- configuration and daily log (SkiffaDlgConfig.cpp, SkiffaDlgLog.cpp) --
     void LoadSettings();
     void SaveSettings();
     void WriteLog(int row);
 
-    // --- listener and caller sockets (relay/) -------------------------------
+    // --- listener and caller sockets (SkiffaDlgSockets.cpp) -----------------
     void StartListen();
     LRESULT OnSocketNotify(WPARAM wParam, LPARAM lParam);
     void OnSocketReceive(int row);
 
-    // --- line state machine (relay/) ----------------------------------------
+    // --- line state machine (SkiffaDlgLines.cpp) ----------------------------
     void OnTimer(UINT id);
     LRESULT OnComData(WPARAM wParam, LPARAM lParam);
     void SendConnect(int row);
-    void SendToCaller(int row, const BYTE* data, int count);
+    void SendToCaller(int row, const BYTE* bytes, int count);
 
-    // --- line setup and port list (relay/) ----------------------------------
+    // --- line setup and port list (SkiffaDlgPorts.cpp) ----------------------
     void SetupPorts();
     void UpdatePortList();
     void ClosePorts();
 
-    // --- tray (ui/) ----------------------------------------------------------
+    // --- tray (SkiffaDlgWindow.cpp) -----------------------------------------
     void AddTrayIcon();
 
     // The number of lines that have a caller.
@@ -101,32 +108,39 @@ private:
     void BuildMessageMap();
     void SetupColumns();
 
-    // Caller side (relay/Listener.cpp).
+    // Caller side (SkiffaDlgSockets.cpp).
     void OnAccept();
     void OnCallerClosed(SOCKET s);
     int ReceiveFromCaller(int row, bool atClose);
-    void SendToSocket(SOCKET s, const void* data, size_t len);
+    void SendToSocket(SOCKET s, const void* bytes, size_t len);
     void HalfClose(int row);
     void CloseCallerSocket(SOCKET s);
     CallerOutput::Socket CallerSockets();
     void WatchCallerWritable(SOCKET s, bool watch);
     void TraceDroppedCallerBytes(SOCKET s, size_t count);
 
-    // Line state machine (relay/LineMachine.cpp).
+    // Line state machine (SkiffaDlgLines.cpp).
     void CallStart(int row);
     void CallerGone(int row);
     void ConnectStep(int row);
     void RaiseDtr(int row);
     void DropDtr(int row);
-    void WriteToHost(int row, const void* data, int len);
+    void WriteToHost(int row, const void* bytes, int len);
     void OnRingTimer(int row);
     void OnReleaseTimer(int row);
     void OnConnectTimer(int row);
     void OnTick();
-    void ParseHostCommands(int row, const BYTE* data, int count);
+    void ParseHostCommands(int row, const BYTE* bytes, int count);
     void AnswerCall(int row);
-    void HostDataInCall(int row, const BYTE* data, int count);
+    void HostDataInCall(int row, const BYTE* bytes, int count);
     bool DsrIsOn(int row);
+
+    // Serial ports (maindlg/SkiffaDlgPorts.cpp). The dialog owns every open
+    // port here, slot i for row i; the record's m_pComm only observes it.
+    CSerialPort* CreatePort(int row);
+    void ReleasePort(int row);
+    void ReleaseAllPorts();
+    std::vector<std::unique_ptr<CSerialPort>> m_openPorts;
 
     // Bytes that callers' sockets did not take at once.
     CallerOutput m_callerOutput;

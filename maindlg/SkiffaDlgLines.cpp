@@ -23,11 +23,11 @@ constexpr UINT kModemInitMs = 3000;
 
 // --- writing to the host -----------------------------------------------------
 
-void CSkiffaDlg::WriteToHost(int row, const void* data, int len)
+void CSkiffaDlg::WriteToHost(int row, const void* bytes, int len)
 {
     CSerialPort* port = m_aPort[static_cast<size_t>(row)].m_pComm;
     if (port != nullptr)
-        port->Write(static_cast<const BYTE*>(data), len);
+        port->Write(static_cast<const BYTE*>(bytes), len);
 }
 
 void CSkiffaDlg::SendConnect(int row)
@@ -200,25 +200,25 @@ LRESULT CSkiffaDlg::OnComData(WPARAM wParam, LPARAM lParam)
     // slot of the old ring: it is dropped.
     if (p.m_pComm == nullptr || CSerialPort::GenerationOfMessage(lParam) != p.m_pComm->m_nGeneration)
         return 0;
-    BYTE data[2048];
-    const DWORD count = p.m_pComm->TakeSlot(CSerialPort::SlotOfMessage(lParam), data);
+    BYTE bytes[2048];
+    const DWORD count = p.m_pComm->TakeSlot(CSerialPort::SlotOfMessage(lParam), bytes);
     if (m_bDebugLog) {
         char tag[16];
         std::snprintf(tag, sizeof tag, "R%d", row);
-        WriteDebugLog(tag, data, static_cast<int>(count));
+        WriteDebugLog(tag, bytes, static_cast<int>(count));
     }
     if (p.m_nState == LINE_CONNECTED)
-        HostDataInCall(row, data, static_cast<int>(count));
+        HostDataInCall(row, bytes, static_cast<int>(count));
     else
-        ParseHostCommands(row, data, static_cast<int>(count));
+        ParseHostCommands(row, bytes, static_cast<int>(count));
     return 0;
 }
 
-void CSkiffaDlg::ParseHostCommands(int row, const BYTE* data, int count)
+void CSkiffaDlg::ParseHostCommands(int row, const BYTE* bytes, int count)
 {
     CPortInfo& p = m_aPort[static_cast<size_t>(row)];
     for (int i = 0; i < count; ++i) {
-        const HostLine line = FeedHostByte(p.m_szCmd, p.m_nCmdLen, data[i]);
+        const HostLine line = FeedHostByte(p.m_szCmd, p.m_nCmdLen, bytes[i]);
         if (line == HostLine::None)
             continue;
         // The state is looked at once per message: an ATA that connected the
@@ -257,16 +257,16 @@ void CSkiffaDlg::AnswerCall(int row)
     }
 }
 
-void CSkiffaDlg::HostDataInCall(int row, const BYTE* data, int count)
+void CSkiffaDlg::HostDataInCall(int row, const BYTE* bytes, int count)
 {
     CPortInfo& p = m_aPort[static_cast<size_t>(row)];
-    SendToCaller(row, data, count);
+    SendToCaller(row, bytes, count);
     p.m_nNoCommCounter = 0;
     const char* strings[2] = {m_szCheck1, m_szCheck2};
     for (int k = 0; k < 2; ++k) {
         if (strings[k][0] == '\0')
             continue;
-        if (MatchHangup(strings[k], p.m_nCheckPos[k], data, count) > 0) {
+        if (MatchHangup(strings[k], p.m_nCheckPos[k], bytes, count) > 0) {
             p.m_bCheckHit = true;
             HalfClose(row);
         }
@@ -274,12 +274,12 @@ void CSkiffaDlg::HostDataInCall(int row, const BYTE* data, int count)
 }
 
 // The host's bytes to the row's caller, every 0xFF doubled.
-void CSkiffaDlg::SendToCaller(int row, const BYTE* data, int count)
+void CSkiffaDlg::SendToCaller(int row, const BYTE* bytes, int count)
 {
     const CPortInfo& p = m_aPort[static_cast<size_t>(row)];
     if (!p.HasCaller())
         return;
     BYTE out[4096];
-    const int n = DoubleIac(data, std::min(count, 2048), out);
+    const int n = DoubleIac(bytes, std::min(count, 2048), out);
     SendToSocket(p.m_sock, out, static_cast<size_t>(n));
 }

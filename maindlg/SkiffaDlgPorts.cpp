@@ -23,13 +23,8 @@ void CSkiffaDlg::SetupPorts()
         // run, but nothing else adds or removes records.
         m_listPort.InsertItem(row, m_aPort[i].m_strName);
         m_listPort.SetItemText(row, 1, PortSettingsSummary(m_aPort[i]));
-        if (m_aPort[i].m_pComm != nullptr) {
-            m_aPort[i].m_pComm->Close();
-            delete m_aPort[i].m_pComm;
-            m_aPort[i].m_pComm = nullptr;
-        }
-        auto* port = new CSerialPort();
-        m_aPort[i].m_pComm = port;
+        ReleasePort(row);
+        CSerialPort* port = CreatePort(row);
         const CPortInfo& info = m_aPort[i];
         if (port->Open(info.m_strName, static_cast<DWORD>(info.m_nSpeed), static_cast<BYTE>(info.m_nData),
                        info.m_nStop, info.m_nParity, this, WM_COMDATA, row)) {
@@ -43,8 +38,7 @@ void CSkiffaDlg::SetupPorts()
             p.m_bCheckHit = false;
             port->m_bDebugLog = m_bDebugLog;
         } else {
-            delete port;
-            m_aPort[i].m_pComm = nullptr;
+            ReleasePort(row);
             m_aPort[i].m_nState = LINE_OPEN_ERROR;
             MessageBox(LoadResString(IDS_COM_OPEN_ERROR), LoadResString(IDS_APP_TITLE), MB_ICONSTOP);
         }
@@ -62,9 +56,38 @@ void CSkiffaDlg::UpdatePortList()
     }
 }
 
+CSerialPort* CSkiffaDlg::CreatePort(int row)
+{
+    const size_t i = static_cast<size_t>(row);
+    if (m_openPorts.size() <= i)
+        m_openPorts.resize(i + 1);
+    m_openPorts[i] = std::make_unique<CSerialPort>();
+    m_aPort[i].m_pComm = m_openPorts[i].get();
+    return m_aPort[i].m_pComm;
+}
+
+void CSkiffaDlg::ReleasePort(int row)
+{
+    const size_t i = static_cast<size_t>(row);
+    if (i < m_aPort.size())
+        m_aPort[i].m_pComm = nullptr;
+    if (i >= m_openPorts.size() || !m_openPorts[i])
+        return;
+    m_openPorts[i]->Close();
+    m_openPorts[i].reset();
+}
+
+void CSkiffaDlg::ReleaseAllPorts()
+{
+    for (size_t i = 0; i < m_openPorts.size(); ++i)
+        ReleasePort(static_cast<int>(i));
+    m_openPorts.clear();
+}
+
 void CSkiffaDlg::ClosePorts()
 {
-    for (CPortInfo& p : m_aPort) {
+    for (size_t i = 0; i < m_aPort.size(); ++i) {
+        CPortInfo& p = m_aPort[i];
         if (CSerialPort* port = p.m_pComm) {
             if (port->m_hComm != INVALID_HANDLE_VALUE) {
                 EscapeCommFunction(port->m_hComm, CLRDTR);
@@ -72,9 +95,7 @@ void CSkiffaDlg::ClosePorts()
                     WriteDebugLog("DTR", "OFF", 3);
             }
             Sleep(500);
-            port->Close();
-            delete port;
-            p.m_pComm = nullptr;
+            ReleasePort(static_cast<int>(i));
         }
         if (p.HasCaller()) {
             m_mapSocket.erase(p.m_sock);

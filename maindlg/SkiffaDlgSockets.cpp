@@ -199,9 +199,9 @@ void CSkiffaDlg::OnCallerClosed(SOCKET s)
 }
 
 // Bytes to a caller, in order, through the bounded per-caller queue.
-void CSkiffaDlg::SendToSocket(SOCKET s, const void* data, size_t len)
+void CSkiffaDlg::SendToSocket(SOCKET s, const void* bytes, size_t len)
 {
-    m_callerOutput.Send(s, data, len);
+    m_callerOutput.Send(s, bytes, len);
 }
 
 // Asks the caller to end the call: its close then ends it.
@@ -223,8 +223,8 @@ void CSkiffaDlg::CloseCallerSocket(SOCKET s)
 CallerOutput::Socket CSkiffaDlg::CallerSockets()
 {
     CallerOutput::Socket sockets;
-    sockets.send = [](SOCKET s, const char* data, size_t len) -> long {
-        const int sent = ws::send(s, data, static_cast<int>(len), 0);
+    sockets.send = [](SOCKET s, const char* bytes, size_t len) -> long {
+        const int sent = ws::send(s, bytes, static_cast<int>(len), 0);
         if (sent >= 0)
             return sent;
         return ws::WSAGetLastError() == ws::WSAEWOULDBLOCK ? 0 : CallerOutput::kGone;

@@ -78,7 +78,7 @@ bool ParseComName(const char* path, std::string& canonical, unsigned& number)
         name.erase(0, 4);
     if (name.size() < 4 || name.size() > 8)
         return false;
-    for (int i = 0; i < 3; ++i) {
+    for (size_t i = 0; i < 3; ++i) {
         const char c = name[i];
         if (c != "COM"[i] && c != "com"[i])
             return false;

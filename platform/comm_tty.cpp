@@ -73,11 +73,11 @@ public:
             dcb.Parity = (t.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY;
         dcb.StopBits = (t.c_cflag & CSTOPB) != 0 ? TWOSTOPBITS : ONESTOPBIT;
         dcb.fParity = (t.c_iflag & INPCK) != 0 ? 1 : 0;
-        dcb.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0 ? 1 : 0;
+        dcb.fOutxCtsFlow = (t.c_cflag & CRTSCTS) != 0 ? 1u : 0u;
         dcb.fOutX = (t.c_iflag & IXON) != 0 ? 1 : 0;
         dcb.fInX = (t.c_iflag & IXOFF) != 0 ? 1 : 0;
         dcb.fDtrControl = DTR_CONTROL_ENABLE;
-        dcb.fRtsControl = (t.c_cflag & CRTSCTS) != 0 ? RTS_CONTROL_HANDSHAKE : m_rtsControl.load();
+        dcb.fRtsControl = (t.c_cflag & CRTSCTS) != 0 ? DWORD{RTS_CONTROL_HANDSHAKE} : m_rtsControl.load();
         return ERROR_SUCCESS;
     }
 
@@ -92,8 +92,8 @@ public:
         cfsetispeed(&t, speed);
         cfsetospeed(&t, speed);
         static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
-        t.c_cflag = (t.c_cflag & ~CSIZE) | kSizes[dcb.ByteSize - 5];
-        t.c_cflag &= ~(PARENB | PARODD | CMSPAR);
+        t.c_cflag = (t.c_cflag & ~tcflag_t{CSIZE}) | kSizes[dcb.ByteSize - 5];
+        t.c_cflag &= ~tcflag_t{PARENB | PARODD | CMSPAR};
         switch (dcb.Parity) {
         case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
         case EVENPARITY: t.c_cflag |= PARENB; break;
@@ -104,17 +104,17 @@ public:
         if (dcb.StopBits == TWOSTOPBITS)
             t.c_cflag |= CSTOPB;
         else
-            t.c_cflag &= ~CSTOPB;
+            t.c_cflag &= ~tcflag_t{CSTOPB};
         if (dcb.fParity != 0)
             t.c_iflag |= INPCK;
         else
-            t.c_iflag &= ~INPCK;
+            t.c_iflag &= ~tcflag_t{INPCK};
         if (dcb.fOutxCtsFlow != 0 || dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
             t.c_cflag |= CRTSCTS;
         else
-            t.c_cflag &= ~CRTSCTS;
-        t.c_iflag = dcb.fOutX != 0 ? (t.c_iflag | IXON) : (t.c_iflag & ~IXON);
-        t.c_iflag = dcb.fInX != 0 ? (t.c_iflag | IXOFF) : (t.c_iflag & ~IXOFF);
+            t.c_cflag &= ~tcflag_t{CRTSCTS};
+        t.c_iflag = dcb.fOutX != 0 ? (t.c_iflag | IXON) : (t.c_iflag & ~tcflag_t{IXON});
+        t.c_iflag = dcb.fInX != 0 ? (t.c_iflag | IXOFF) : (t.c_iflag & ~tcflag_t{IXOFF});
         if (Retry([&] { return tcsetattr(m_fd, TCSANOW, &t); }) != 0)
             return ERROR_GEN_FAILURE;
 

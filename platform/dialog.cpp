@@ -306,7 +306,7 @@ bool CDialogEx::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result
     return false;
 }
 
-LRESULT CDialogEx::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
+LRESULT CDialogEx::DefWindowProc(UINT msg, WPARAM wParam, LPARAM /*lParam*/)
 {
     switch (msg) {
     case WM_CLOSE:

@@ -108,10 +108,10 @@ public:
 
 protected:
     virtual BOOL OnInitDialog();
-    virtual void DoDataExchange(CDataExchange* pDX) {}
+    virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
     virtual BOOL DestroyWindow();
     virtual LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
-    virtual BOOL PreTranslateMessage(MSG* pMsg) { return FALSE; }
+    virtual BOOL PreTranslateMessage(MSG* /*pMsg*/) { return FALSE; }
     virtual void OnOK();
     virtual void OnCancel();
 

@@ -74,7 +74,7 @@ public:
         return ERROR_SUCCESS;
     }
 
-    DWORD Purge(bool input, bool output) override
+    DWORD Purge(bool input, bool /*output*/) override
     {
         std::lock_guard<std::mutex> lock(m_device->m_mutex);
         if (m_device->m_failed)

@@ -60,7 +60,7 @@ inline ::testing::AssertionResult HasNothing(Stream& s, const char* who)
 inline int SecondsOfDay(std::string_view hms)
 {
     if (hms.size() != 8 || hms[2] != ':' || hms[5] != ':') return -1;
-    for (size_t i : {0, 1, 3, 4, 6, 7})
+    for (size_t i : {0u, 1u, 3u, 4u, 6u, 7u})
         if (hms[i] < '0' || hms[i] > '9') return -1;
     auto two = [hms](size_t at) { return (hms[at] - '0') * 10 + (hms[at + 1] - '0'); };
     if (two(0) > 23 || two(3) > 59 || two(6) > 59) return -1;

@@ -148,9 +148,9 @@ int Send(SOCKET s, const std::string& text)
 
 std::string Recv(SOCKET s, int max = 4096)
 {
-    std::string buf(max, '\0');
-    int n = ws::recv(s, buf.data(), max, 0);
-    return n > 0 ? buf.substr(0, n) : std::string();
+    std::string buf(static_cast<size_t>(max), '\0');
+    const int n = ws::recv(s, buf.data(), max, 0);
+    return n > 0 ? buf.substr(0, static_cast<size_t>(n)) : std::string();
 }
 
 // Accept, read and close arrive in that order, each once, and the accepted

@@ -29,7 +29,7 @@ struct CallerSide {
             return negotiating ? Bytes() : Bytes(in.begin() + k, in.end());
         }
         Bytes out(in.size());
-        out.resize(UndoubleIac(in.data(), n, out.data(), iacPending));
+        out.resize(static_cast<size_t>(UndoubleIac(in.data(), n, out.data(), iacPending)));
         return out;
     }
 };
@@ -109,7 +109,7 @@ TEST(TelnetTest, DoubleIac)
 {
     const Bytes in = {0xFF, 0x41, 0xFF};
     Bytes out(6);
-    out.resize(DoubleIac(in.data(), 3, out.data()));
+    out.resize(static_cast<size_t>(DoubleIac(in.data(), 3, out.data())));
     EXPECT_EQ(out, (Bytes{0xFF, 0xFF, 0x41, 0xFF, 0xFF}));
 
     const Bytes full(2048, 0xFF);
@@ -128,13 +128,13 @@ TEST(TelnetTest, DoubleThenUndoubleRoundTrip)
     for (int round = 0; round < 500; ++round) {
         const int len = std::uniform_int_distribution<int>(0, 3000)(rng);
         const int ffPercent = std::uniform_int_distribution<int>(0, 100)(rng);
-        Bytes original(len);
+        Bytes original(static_cast<size_t>(len));
         for (BYTE& b : original)
             b = std::uniform_int_distribution<int>(0, 99)(rng) < ffPercent
                     ? 0xFF
                     : static_cast<BYTE>(std::uniform_int_distribution<int>(0, 255)(rng));
         Bytes wire(2 * original.size());
-        wire.resize(DoubleIac(original.data(), len, wire.data()));
+        wire.resize(static_cast<size_t>(DoubleIac(original.data(), len, wire.data())));
 
         Bytes back;
         int pending = 0;
@@ -143,7 +143,7 @@ TEST(TelnetTest, DoubleThenUndoubleRoundTrip)
             const size_t take = std::min<size_t>(wire.size() - at,
                                                  std::uniform_int_distribution<size_t>(1, 2048)(rng));
             Bytes out(take);
-            out.resize(UndoubleIac(wire.data() + at, static_cast<int>(take), out.data(), pending));
+            out.resize(static_cast<size_t>(UndoubleIac(wire.data() + at, static_cast<int>(take), out.data(), pending)));
             back.insert(back.end(), out.begin(), out.end());
             at += take;
         }

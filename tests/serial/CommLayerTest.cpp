@@ -27,7 +27,7 @@ struct MemPort {
 
 // Closes a handle at the end of a test unless the test closed it.
 struct Handle {
-    explicit Handle(HANDLE h) : h(h) {}
+    explicit Handle(HANDLE handle) : h(handle) {}
     ~Handle()
     {
         if (h != INVALID_HANDLE_VALUE)
