@@ -1,7 +1,8 @@
 # Skiffa: build, test, demo and benchmarks. Every target installs what a fresh
 # Debian machine lacks first (scripts/install-deps).
 JOBS ?= $(shell nproc)
-CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+SKIFFA_WERROR ?= OFF
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKIFFA_WERROR=$(SKIFFA_WERROR)
 SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
           LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -84,7 +84,7 @@ BOOL CSkiffaDlg::OnInitDialog()
         ShowWindow(SW_HIDE);
     }
     timeBeginPeriod(1);
-    SetTimer(TIMER_TICK, 500);
+    SetTimer(TIMER_TICK, TICK_MS);
 
     std::string caption = GetWindowText();
     if (caption.size() > 259)
@@ -108,7 +108,7 @@ BOOL CSkiffaDlg::DestroyWindow()
 {
     ReleaseAllPorts();
     NOTIFYICONDATAA nid{};
-    nid.cbSize = 508;
+    nid.cbSize = NOTIFYICONDATAA_SIZE;
     nid.hWnd = this;
     nid.uID = 0;
     nid.uFlags = 0;

@@ -30,7 +30,7 @@ std::string PortSection(int n)
 // can be as large as an int holds; the count stops at the int's range.
 int SecondsToTicks(int seconds)
 {
-    const long long ticks = 2LL * seconds;
+    const long long ticks = 1000LL / TICK_MS * seconds;
     if (ticks > INT_MAX)
         return INT_MAX;
     if (ticks < INT_MIN)

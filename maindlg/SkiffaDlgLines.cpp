@@ -70,7 +70,7 @@ void CSkiffaDlg::CallStart(int row)
     CPortInfo& p = m_aPort[static_cast<size_t>(row)];
     if (p.m_nRing == 0) {
         RaiseDtr(row);
-        if (p.m_nConnect == 1 || p.m_nConnect == 2)
+        if (p.m_nConnect == CONNECT_AFTER_ATA || p.m_nConnect == CONNECT_AFTER_RING)
             SendConnect(row);
         ConnectStep(row);
         return;
@@ -132,7 +132,7 @@ void CSkiffaDlg::OnRingTimer(int row)
     }
     // The RINGs are over: the line connects whatever the mode.
     RaiseDtr(row);
-    if (p.m_nConnect == 2)
+    if (p.m_nConnect == CONNECT_AFTER_RING)
         SendConnect(row);
     ConnectStep(row);
     UpdatePortList();
@@ -200,7 +200,7 @@ LRESULT CSkiffaDlg::OnComData(WPARAM wParam, LPARAM lParam)
     // slot of the old ring: it is dropped.
     if (p.m_pComm == nullptr || CSerialPort::GenerationOfMessage(lParam) != p.m_pComm->m_nGeneration)
         return 0;
-    BYTE bytes[2048];
+    BYTE bytes[COM_SLOT_SIZE];
     const DWORD count = p.m_pComm->TakeSlot(CSerialPort::SlotOfMessage(lParam), bytes);
     if (m_bDebugLog) {
         char tag[16];
@@ -241,7 +241,7 @@ void CSkiffaDlg::AnswerCall(int row)
     CPortInfo& p = m_aPort[static_cast<size_t>(row)];
     KillTimer(TIMER_RING + static_cast<UINT>(row));
     bool waiting = false;
-    if (p.m_nConnect == 1) {
+    if (p.m_nConnect == CONNECT_AFTER_ATA) {
         if (p.m_nConnectInterval == 0) {
             RaiseDtr(row);
             SendConnect(row);
@@ -279,7 +279,7 @@ void CSkiffaDlg::SendToCaller(int row, const BYTE* bytes, int count)
     const CPortInfo& p = m_aPort[static_cast<size_t>(row)];
     if (!p.HasCaller())
         return;
-    BYTE out[4096];
-    const int n = DoubleIac(bytes, std::min(count, 2048), out);
+    BYTE out[2 * COM_SLOT_SIZE];  // every byte 0xFF, doubled
+    const int n = DoubleIac(bytes, std::min(count, COM_SLOT_SIZE), out);
     SendToSocket(p.m_sock, out, static_cast<size_t>(n));
 }

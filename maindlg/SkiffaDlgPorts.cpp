@@ -94,7 +94,7 @@ void CSkiffaDlg::ClosePorts()
                 if (port->m_bDebugLog)
                     WriteDebugLog("DTR", "OFF", 3);
             }
-            Sleep(500);
+            Sleep(PORT_CLOSE_PAUSE_MS);
             ReleasePort(static_cast<int>(i));
         }
         if (p.HasCaller()) {

@@ -53,8 +53,9 @@ void CSkiffaDlg::StartListen()
         ok = ws::bind(m_sockListen, &addr, sizeof addr) != SOCKET_ERROR;
     }
     if (ok) {
-        ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::FD_ACCEPT);
-        ok = ws::listen(m_sockListen, 5) != SOCKET_ERROR;
+        // A listener that cannot report its callers is no listener.
+        ok = ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::FD_ACCEPT) != SOCKET_ERROR &&
+             ws::listen(m_sockListen, 5) != SOCKET_ERROR;
     }
     if (!ok)
         MessageBox(LoadResString(IDS_LISTEN_FAILED), LoadResString(IDS_APP_TITLE), MB_ICONSTOP);
@@ -237,7 +238,8 @@ CallerOutput::Socket CSkiffaDlg::CallerSockets()
 
 void CSkiffaDlg::WatchCallerWritable(SOCKET s, bool watch)
 {
-    ws::WSAAsyncSelect(s, this, WM_SOCKET_NOTIFY, watch ? kCallerEvents | ws::FD_WRITE : kCallerEvents);
+    // Fails only for a socket that is already gone; its queue goes with it.
+    (void)ws::WSAAsyncSelect(s, this, WM_SOCKET_NOTIFY, watch ? kCallerEvents | ws::FD_WRITE : kCallerEvents);
 }
 
 void CSkiffaDlg::TraceDroppedCallerBytes(SOCKET s, size_t count)

@@ -14,13 +14,13 @@ void CSkiffaDlg::AddTrayIcon()
     if (m_bServiceMode)
         return;
     NOTIFYICONDATAA nid{};
-    nid.cbSize = 508;
+    nid.cbSize = NOTIFYICONDATAA_SIZE;
     nid.hWnd = this;
     nid.uID = 0;
     nid.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     nid.uCallbackMessage = WM_TRAY_NOTIFY;
     nid.hIcon = m_hIcon;
-    std::strncpy(nid.szTip, "Skiffa", 63);
+    std::strncpy(nid.szTip, "Skiffa", NOTIFYICON_TIP_CHARS);
     if (Shell_NotifyIconA(NIM_ADD, &nid))
         return;
     for (;;) {

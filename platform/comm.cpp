@@ -20,7 +20,7 @@ thread_local DWORD t_lastError = ERROR_SUCCESS;
 // Open handles by value. Values count up from 1 and are never handed out
 // twice, so a stale handle finds nothing.
 std::mutex g_handlesMutex;
-std::unordered_map<std::uintptr_t, CommPort*> g_handles;
+std::unordered_map<std::uintptr_t, std::unique_ptr<CommPort>> g_handles;
 std::uintptr_t g_nextHandle = 1;
 
 // One call inside a handle: while it lives, CloseHandle waits before it frees
@@ -33,7 +33,7 @@ public:
         const auto it = g_handles.find(reinterpret_cast<std::uintptr_t>(h));
         if (it == g_handles.end())
             return;
-        m_port = it->second;
+        m_port = it->second.get();
         std::lock_guard<std::mutex> portLock(m_port->m_mutex);
         ++m_port->m_users;
     }
@@ -159,19 +159,19 @@ HANDLE CreateCommFileA(const char* path)
 
     std::lock_guard<std::mutex> lock(g_handlesMutex);
     const std::uintptr_t value = g_nextHandle++;
-    g_handles.emplace(value, port.release());
+    g_handles.emplace(value, std::move(port));
     return reinterpret_cast<HANDLE>(value);
 }
 
 BOOL CloseHandle(HANDLE h)
 {
-    CommPort* port = nullptr;
+    std::unique_ptr<CommPort> port;
     {
         std::lock_guard<std::mutex> lock(g_handlesMutex);
         const auto it = g_handles.find(reinterpret_cast<std::uintptr_t>(h));
         if (it == g_handles.end())
             return Fail(ERROR_INVALID_HANDLE);
-        port = it->second;
+        port = std::move(it->second);
         g_handles.erase(it);
     }
     // No new call can reach the port now; the ones inside it are woken and
@@ -179,9 +179,8 @@ BOOL CloseHandle(HANDLE h)
     port->Shutdown();
     {
         std::unique_lock<std::mutex> lock(port->m_mutex);
-        port->m_usersGone.wait(lock, [port] { return port->m_users == 0; });
+        port->m_usersGone.wait(lock, [&port] { return port->m_users == 0; });
     }
-    delete port;
     return TRUE;
 }
 

@@ -44,7 +44,7 @@ void SetLastError(DWORD error);
 // handle closed without any SetCommState call puts back the tty settings it
 // found, so opening a port only to see whether it can be opened leaves it as
 // it was; a port set up as a line keeps raw mode after the close.
-HANDLE CreateCommFileA(const char* path);
+[[nodiscard]] HANDLE CreateCommFileA(const char* path);
 
 // Closes the handle: wakes any thread waiting in it, waits until no other
 // call is inside it, then releases the port. FALSE for an invalid handle.
@@ -91,6 +91,9 @@ constexpr DWORD RTS_CONTROL_ENABLE = 1;
 constexpr DWORD RTS_CONTROL_HANDSHAKE = 2;
 
 // The line state: the part of a device control block this system keeps.
+// The structure length callers put in DCBlength.
+constexpr DWORD DCB_LENGTH = 28;
+
 struct DCB {
     DWORD DCBlength;     // accepted and ignored
     DWORD BaudRate;      // bits per second; only the speeds termios has
@@ -133,7 +136,7 @@ BOOL SetCommMask(HANDLE h, DWORD mask);
 // when the handle is closed meanwhile (ERROR_OPERATION_ABORTED) or the device
 // has gone (ERROR_GEN_FAILURE: a tty hung up, a pty whose far end closed, an
 // in-memory device made to fail).
-BOOL WaitCommEvent(HANDLE h, DWORD* mask);
+[[nodiscard]] BOOL WaitCommEvent(HANDLE h, DWORD* mask);
 
 struct COMSTAT {
     DWORD cbInQue;   // bytes received and not yet read
@@ -147,7 +150,7 @@ BOOL ClearCommError(HANDLE h, DWORD* errors, COMSTAT* status);
 
 // Reads at most `count` of the bytes queued now and returns at once, also
 // with none (TRUE, *read = 0). FALSE when the device has failed; *read is 0.
-BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read);
+[[nodiscard]] BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read);
 
 // Writes all `count` bytes, sleeping while the output is full, until the
 // write time-out (SetCommTimeouts) passes: then FALSE with ERROR_TIMEOUT and
@@ -161,7 +164,7 @@ BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written);
 // that waits for room in the queue (ClearCommError's cbOutQue) sleep between
 // its looks instead of spinning. FALSE when the device has failed or the
 // handle is closed meanwhile.
-BOOL WaitCommOutputRoom(HANDLE h, DWORD timeoutMs);
+[[nodiscard]] BOOL WaitCommOutputRoom(HANDLE h, DWORD timeoutMs);
 
 // EscapeCommFunction functions.
 constexpr DWORD SETDTR = 5;
@@ -180,4 +183,4 @@ constexpr DWORD MS_RLSD_ON = 0x0080;
 // Reports the modem input lines. A pty has none: FALSE with
 // GetLastError() == ERROR_NOT_SUPPORTED, which a caller can tell apart from
 // a failed device (ERROR_GEN_FAILURE).
-BOOL GetCommModemStatus(HANDLE h, DWORD* status);
+[[nodiscard]] BOOL GetCommModemStatus(HANDLE h, DWORD* status);

@@ -59,13 +59,12 @@ void BaseUnits(const QFont& font, int& bx, int& by)
 }  // namespace
 
 CDialogEx::CDialogEx(const DialogTemplate& tmpl, QWidget* parent)
-    : QDialog(parent), m_template(tmpl), m_alive(std::make_shared<bool>(true))
+    : QDialog(parent), m_template(tmpl)
 {
 }
 
 CDialogEx::~CDialogEx()
 {
-    *m_alive = false;
 }
 
 // --- building ----------------------------------------------------------------

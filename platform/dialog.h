@@ -156,5 +156,4 @@ private:
     bool m_destroyed = false;
     int m_baseX = 0;
     int m_baseY = 0;
-    std::shared_ptr<bool> m_alive;
 };

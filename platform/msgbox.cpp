@@ -17,7 +17,7 @@ bool g_ending = false;                  // the program is ending: no more boxes
 
 QMessageBox::Icon IconOf(UINT type)
 {
-    switch (type & 0xF0) {
+    switch (type & MB_ICONMASK) {
     case MB_ICONSTOP: return QMessageBox::Critical;
     case MB_ICONQUESTION: return QMessageBox::Question;
     case MB_ICONEXCLAMATION: return QMessageBox::Warning;
@@ -44,11 +44,11 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     if (g_hook)
         return g_hook(MessageBoxRecord{owner, text, caption, type});
     if (g_ending)
-        return (type & 0x0F) == MB_YESNO ? IDNO : IDOK;
+        return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
     QWidget* parent = dynamic_cast<QWidget*>(owner);
     QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text),
                     QMessageBox::NoButton, parent);
-    if ((type & 0x0F) == MB_YESNO) {
+    if ((type & MB_TYPEMASK) == MB_YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
     } else {
@@ -78,7 +78,7 @@ void EndMessageBoxes()
 
 int AfxMessageBox(const std::string& text, UINT type)
 {
-    if ((type & 0xF0) == 0)
+    if ((type & MB_ICONMASK) == 0)
         type |= MB_ICONEXCLAMATION;
     return MessageBoxA(nullptr, text, FileTitleOfExecutable(), type);
 }

@@ -8,6 +8,10 @@
 #include "platform/message.h"
 #include "platform/wintypes.h"
 
+// The two fields of a box's type: its buttons and its icon.
+constexpr UINT MB_TYPEMASK = 0x0000000F;
+constexpr UINT MB_ICONMASK = 0x000000F0;
+
 constexpr UINT MB_OK = 0x00000000;
 constexpr UINT MB_YESNO = 0x00000004;
 constexpr UINT MB_ICONSTOP = 0x00000010;

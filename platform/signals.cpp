@@ -29,10 +29,12 @@ void PostMessageOnTerminationSignals(HWND window, UINT msg)
         if (pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
             return;
     }
-    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read);
-    if (auto* owner = dynamic_cast<QObject*>(window))
-        notifier->setParent(owner);
-    QObject::connect(notifier, &QSocketNotifier::activated, [window, msg] {
+    // The notifier lives and dies with the window it posts to.
+    auto* owner = dynamic_cast<QObject*>(window);
+    if (owner == nullptr)
+        return;
+    auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, owner);
+    QObject::connect(notifier, &QSocketNotifier::activated, owner, [window, msg] {
         char buf[64];
         while (read(g_pipe[0], buf, sizeof buf) > 0) {
         }

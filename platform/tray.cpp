@@ -5,10 +5,10 @@
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QIcon>
+#include <QPointer>
 #include <QSystemTrayIcon>
 #include <cstring>
 #include <map>
-#include <memory>
 #include <utility>
 
 #include "platform/cp932.h"
@@ -17,7 +17,9 @@ namespace {
 
 TrayShellHook g_hook;
 DWORD g_lastError = 0;
-std::map<std::pair<HWND, UINT>, std::unique_ptr<QSystemTrayIcon>> g_icons;
+// Each icon is a child of its window, which owns it: an icon never outlives
+// the window its clicks are posted to.
+std::map<std::pair<HWND, UINT>, QPointer<QSystemTrayIcon>> g_icons;
 
 constexpr DWORD kNoTrayHost = ERROR_GEN_FAILURE;
 
@@ -32,7 +34,7 @@ void Apply(QSystemTrayIcon& icon, const NOTIFYICONDATAA& d)
         const HWND wnd = d.hWnd;
         const UINT id = d.uID;
         const UINT msg = d.uCallbackMessage;
-        QObject::connect(&icon, &QSystemTrayIcon::activated, [wnd, id, msg](QSystemTrayIcon::ActivationReason r) {
+        QObject::connect(&icon, &QSystemTrayIcon::activated, icon.parent(), [wnd, id, msg](QSystemTrayIcon::ActivationReason r) {
             const LPARAM button = r == QSystemTrayIcon::Context ? WM_RBUTTONUP : WM_LBUTTONUP;
             PostMessageA(wnd, msg, id, button);
         });
@@ -42,18 +44,23 @@ void Apply(QSystemTrayIcon& icon, const NOTIFYICONDATAA& d)
 BOOL RealShell(DWORD message, const NOTIFYICONDATAA& d, DWORD& error)
 {
     const auto key = std::make_pair(d.hWnd, d.uID);
-    const auto it = g_icons.find(key);
+    auto it = g_icons.find(key);
+    if (it != g_icons.end() && it->second.isNull()) {
+        g_icons.erase(it);  // its window is gone, and the icon with it
+        it = g_icons.end();
+    }
+    auto* owner = dynamic_cast<QObject*>(d.hWnd);
     switch (message) {
     case NIM_ADD:
-        if (it != g_icons.end() || !QSystemTrayIcon::isSystemTrayAvailable()) {
+        if (it != g_icons.end() || owner == nullptr || !QSystemTrayIcon::isSystemTrayAvailable()) {
             error = kNoTrayHost;
             return FALSE;
         }
         {
-            auto icon = std::make_unique<QSystemTrayIcon>();
+            auto* icon = new QSystemTrayIcon(owner);
             Apply(*icon, d);
             icon->show();
-            g_icons.emplace(key, std::move(icon));
+            g_icons.emplace(key, icon);
         }
         return TRUE;
     case NIM_MODIFY:
@@ -68,6 +75,7 @@ BOOL RealShell(DWORD message, const NOTIFYICONDATAA& d, DWORD& error)
             error = kNoTrayHost;
             return FALSE;
         }
+        delete it->second.data();
         g_icons.erase(it);
         return TRUE;
     default:
@@ -102,13 +110,12 @@ UINT RegisterTaskbarCreatedMessage(HWND window)
     // A tray host announces itself on the session bus; when one (re)appears,
     // the window hears of it as the registered message.
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (bus.isConnected()) {
+    auto* owner = dynamic_cast<QObject*>(window);
+    if (bus.isConnected() && owner != nullptr) {
         auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"), bus,
-                                                QDBusServiceWatcher::WatchForRegistration);
-        QObject::connect(watcher, &QDBusServiceWatcher::serviceRegistered,
+                                                QDBusServiceWatcher::WatchForRegistration, owner);
+        QObject::connect(watcher, &QDBusServiceWatcher::serviceRegistered, owner,
                          [window](const QString&) { PostMessageA(window, kTaskbarCreated, 0, 0); });
-        if (auto* owner = dynamic_cast<QObject*>(window))
-            watcher->setParent(owner);
     }
     return kTaskbarCreated;
 }

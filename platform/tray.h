@@ -12,6 +12,11 @@ using HICON = const QIcon*;
 constexpr DWORD NIM_ADD = 0;
 constexpr DWORD NIM_MODIFY = 1;
 constexpr DWORD NIM_DELETE = 2;
+// The structure size and tip length the program hands the shell: the tip
+// holds at most this many bytes before its terminating zero.
+constexpr DWORD NOTIFYICONDATAA_SIZE = 508;
+constexpr size_t NOTIFYICON_TIP_CHARS = 63;
+
 constexpr UINT NIF_MESSAGE = 0x1;
 constexpr UINT NIF_ICON = 0x2;
 constexpr UINT NIF_TIP = 0x4;

@@ -106,7 +106,7 @@ struct LINGER {
 // Starts the layer. Returns 0 and fills data with version 1.1 when version asks
 // for 1.1 or more; otherwise an error code (WSAVERNOTSUPPORTED, WSAEFAULT, or
 // the code a test asked for). The other calls work without it.
-int WSAStartup(WORD version, WSADATA* data);
+[[nodiscard]] int WSAStartup(WORD version, WSADATA* data);
 // Balances one successful WSAStartup; WSANOTINITIALISED when none is left.
 int WSACleanup();
 // From now on WSAStartup fails with error (non-zero), or works again (0).
@@ -124,21 +124,21 @@ DWORD ntohl(DWORD v);
 // A new TCP socket (AF_INET, SOCK_STREAM, protocol 0 or IPPROTO_TCP), blocking
 // until WSAAsyncSelect; INVALID_SOCKET on failure. Handles count up from 1000
 // and are never handed out twice in a process.
-SOCKET socket(int af, int type, int protocol);
+[[nodiscard]] SOCKET socket(int af, int type, int protocol);
 // TCP_NODELAY, SO_LINGER, SO_SNDBUF and SO_RCVBUF; WSAENOPROTOOPT for others.
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
 // Each returns 0, or SOCKET_ERROR with the reason in WSAGetLastError
 // (WSAENOTSOCK for a handle that is not open).
-int bind(SOCKET s, const SOCKADDR_IN* name, int namelen);
-int listen(SOCKET s, int backlog);
+[[nodiscard]] int bind(SOCKET s, const SOCKADDR_IN* name, int namelen);
+[[nodiscard]] int listen(SOCKET s, int backlog);
 // Connects a client socket (tests and tools); a non-blocking socket gives
 // WSAEWOULDBLOCK while the connection is being made.
 int connect(SOCKET s, const SOCKADDR_IN* name, int namelen);
-int getsockname(SOCKET s, SOCKADDR_IN* name, int* namelen);
+[[nodiscard]] int getsockname(SOCKET s, SOCKADDR_IN* name, int* namelen);
 // The next waiting caller's socket, with its address in addr when addr is
 // given (*addrlen at least 16). Re-enables FD_ACCEPT. The new socket is
 // non-blocking when the listener is.
-SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen);
+[[nodiscard]] SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen);
 // Bytes read (0 at the end of the stream) or SOCKET_ERROR; flags must be 0.
 // Re-enables FD_READ, which is posted again at once while unread bytes remain.
 int recv(SOCKET s, char* buf, int len, int flags);
@@ -159,7 +159,7 @@ int closesocket(SOCKET s);
 // after a send that would block. The window must outlive the registration:
 // close the socket or register 0 before the window goes. Needs the
 // application object (the UI thread's event loop delivers the events).
-int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
+[[nodiscard]] int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 
 // Stops every notification to the window, for a window about to go; its
 // sockets stay open.

@@ -14,7 +14,7 @@ CPortInfo CPortInfo::FromSectionDefaults(const std::string& name)
 CPortInfo CPortInfo::FromNewPortDefaults(const std::string& name)
 {
     CPortInfo info = FromSectionDefaults(name);
-    info.m_nParity = 0;
+    info.m_nParity = NOPARITY;
     info.m_nConnectInterval = 0;
     return info;
 }

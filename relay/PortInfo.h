@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/comm.h"
 #include "platform/wintypes.h"
 
 class CSerialPort;
@@ -17,6 +18,13 @@ enum LineState {
     LINE_HOLD = 4,          // the caller left; the line is held busy for the hold time
     LINE_MODEM_INIT = 5,    // the host sent an AT command other than ATA; idle after 3 s
     LINE_OPEN_ERROR = 6,    // the COM port could not be opened; out of the pool
+};
+
+// When a line sends "CONNECT <speed>" to the host (the record's m_nConnect).
+enum ConnectMode {
+    CONNECT_NONE = 0,        // never; ATA or the last RING connects silently
+    CONNECT_AFTER_ATA = 1,   // after the host's ATA, once the CONNECT wait has passed
+    CONNECT_AFTER_RING = 2,  // after the last RING
 };
 
 // The most lines the relay serves: the per-line timer bands 100+row, 200+row
@@ -32,13 +40,13 @@ struct CPortInfo {
     int m_nSpeed = 38400;
     int m_nData = 8;
     int m_nStop = 1;
-    int m_nParity = 1;
+    int m_nParity = ODDPARITY;
     int m_nState = LINE_IDLE;
     int m_nRing = 2;
     int m_nRingSent = 0;
     int m_nRingInterval = 1000;
     int m_nConnectInterval = 2000;
-    int m_nConnect = 1;
+    int m_nConnect = CONNECT_AFTER_ATA;
     int m_nNoCommCounter = 0;
     int m_nLimitCounter = 0;
     int m_bIacPending = 0;

@@ -21,9 +21,9 @@ std::string OptionText(unsigned firstId, int value, int lowest, int highest)
 const char* ParityLetter(int parity)
 {
     switch (parity) {
-    case 0: return "N";
-    case 1: return "O";
-    case 2: return "E";
+    case NOPARITY: return "N";
+    case ODDPARITY: return "O";
+    case EVENPARITY: return "E";
     default: return "?";
     }
 }

@@ -78,7 +78,7 @@ bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int s
     dcb.StopBits = stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
     dcb.fParity = parity != 0 ? 1 : 0;
     dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.DCBlength = 28;
+    dcb.DCBlength = DCB_LENGTH;
     SetCommState(h, &dcb);
 
     SetupComm(h, COM_SLOT_SIZE, COM_SLOT_SIZE);

@@ -43,7 +43,7 @@ public:
     // wParam `index` to hWnd after each read. An open object is closed first,
     // with a pause of 100 ms. False when the port cannot be opened or its
     // reader cannot be started: the object is then closed, without a thread.
-    bool Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity, HWND hWnd, UINT msg,
+    [[nodiscard]] bool Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity, HWND hWnd, UINT msg,
               int index);
 
     // Drops DTR, stops the reader and waits until it has ended, then closes

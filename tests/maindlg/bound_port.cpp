@@ -7,7 +7,8 @@ int BoundPort(SOCKET s)
 {
     ws::SOCKADDR_IN a{};
     int len = sizeof a;
-    ws::getsockname(s, &a, &len);
+    if (ws::getsockname(s, &a, &len) != 0)
+        return -1;
     return ws::ntohs(a.sin_port);
 }
 
