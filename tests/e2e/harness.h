@@ -71,12 +71,12 @@ inline std::string Printable(std::string_view bytes, size_t max = 200)
         }
     };
     if (bytes.size() <= max) {
-        for (unsigned char c : bytes) put(c);
+        for (char c : bytes) put(static_cast<unsigned char>(c));
         return out;
     }
-    for (unsigned char c : bytes.substr(0, max / 2)) put(c);
+    for (char c : bytes.substr(0, max / 2)) put(static_cast<unsigned char>(c));
     out += "<... " + std::to_string(bytes.size() - max) + " bytes ...>";
-    for (unsigned char c : bytes.substr(bytes.size() - max / 2)) put(c);
+    for (char c : bytes.substr(bytes.size() - max / 2)) put(static_cast<unsigned char>(c));
     return out;
 }
 
