@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <random>
 
 #include "platform/clock.h"
 #include "maindlg/SkiffaDlg.h"
@@ -37,12 +36,6 @@ class DailyLog : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::random_device rd;
-        for (int i = 0; i < 100 && m_dir.empty(); ++i) {
-            fs::path p = fs::temp_directory_path() / ("skiffa-log-" + std::to_string(rd()));
-            if (fs::create_directory(p))
-                m_dir = p;
-        }
         ASSERT_FALSE(m_dir.empty());
         m_dlg = std::make_unique<CSkiffaDlg>();
         m_dlg->m_bLog = 1;
@@ -57,8 +50,6 @@ protected:
     {
         SetLocalTimeSourceForTesting({});
         m_dlg.reset();
-        std::error_code ec;
-        fs::remove_all(m_dir, ec);
     }
 
     void SetClock(SYSTEMTIME now)
@@ -66,7 +57,8 @@ protected:
         SetLocalTimeSourceForTesting([now] { return now; });
     }
 
-    fs::path m_dir;
+    scratch::TempDir m_scratch{"skiffa-log-"};
+    const fs::path m_dir = m_scratch.Path();
     std::unique_ptr<CSkiffaDlg> m_dlg;
 };
 

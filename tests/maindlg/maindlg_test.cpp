@@ -23,6 +23,7 @@
 #include "app/SkiffaApp.h"
 #include "maindlg/SkiffaDlg.h"
 #include "maindlg/Startup.h"
+#include "support/scratch_files.h"
 
 namespace fs = std::filesystem;
 
@@ -31,22 +32,13 @@ namespace {
 // A folder of its own with a pretend executable path inside it.
 class ScratchModule {
 public:
-    ScratchModule()
-    {
-        char tmpl[] = "/tmp/skiffa-ui-XXXXXX";
-        m_dir = mkdtemp(tmpl);
-        SetModuleFileNameForTesting(m_dir + "/skiffa");
-    }
-    ~ScratchModule()
-    {
-        SetModuleFileNameForTesting("");
-        fs::remove_all(m_dir);
-    }
-    const std::string& Dir() const { return m_dir; }
-    void WriteIni(const std::string& text) const { std::ofstream(m_dir + "/korvo.ini") << text; }
+    ScratchModule() { SetModuleFileNameForTesting(m_dir.File("skiffa")); }
+    ~ScratchModule() { SetModuleFileNameForTesting(""); }
+    std::string Dir() const { return m_dir.Path().string(); }
+    void WriteIni(const std::string& text) const { std::ofstream(m_dir.File("korvo.ini")) << text; }
 
 private:
-    std::string m_dir;
+    scratch::TempDir m_dir{"skiffa-ui-"};
 };
 
 // Runs the dialog modally; `inspect` runs once the modal loop is up, then the

@@ -2,6 +2,7 @@
 // in-memory serial devices as the hosts and loopback TCP clients as callers.
 #pragma once
 
+#include "support/scratch_files.h"
 #include "support/telnet_offers.h"
 
 #include <QCoreApplication>
@@ -138,9 +139,7 @@ class RelayTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/skiffa-relay-XXXXXX";
-        m_dir = mkdtemp(tmpl);
-        SetModuleFileNameForTesting(m_dir + "/skiffa");
+        SetModuleFileNameForTesting(m_dir.File("skiffa"));
         SetMessageBoxHookForTesting([this](const MessageBoxRecord& r) {
             m_boxes.push_back(r);
             return IDOK;
@@ -152,7 +151,6 @@ protected:
         SetModuleFileNameForTesting("");
         for (const std::string& name : m_devices)
             MemSerialDevice::Unregister(name);
-        std::filesystem::remove_all(m_dir);
     }
 
     std::shared_ptr<MemSerialDevice> Device(const std::string& name)
@@ -167,7 +165,7 @@ protected:
     // `body` inside its modal loop.
     void Run(const std::string& ini, const std::function<void(CSkiffaDlg&)>& body)
     {
-        std::ofstream(m_dir + "/korvo.ini") << "[SERVER]\nPORT=0\n" << ini;
+        std::ofstream(m_dir.File("korvo.ini")) << "[SERVER]\nPORT=0\n" << ini;
         CSkiffaDlg dlg;
         QTimer::singleShot(0, [&] {
             body(dlg);
@@ -203,7 +201,7 @@ protected:
         return all;
     }
 
-    std::string m_dir;
+    scratch::TempDir m_dir{"skiffa-relay-"};
     std::vector<std::string> m_devices;
     std::vector<MessageBoxRecord> m_boxes;
 };

@@ -1,5 +1,5 @@
-// Helpers shared by the serial driver's tests: a temporary folder, a module
-// path inside it with com/ links, a window stand-in that queues the data
+// Helpers shared by the serial driver's tests: a module path inside a
+// temporary folder with com/ links, a window stand-in that queues the data
 // messages a reader posts, and a consumer that takes their slots.
 #pragma once
 
@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "support/scratch_files.h"
 #include "platform/message.h"
 #include "platform/module.h"
 #include "serial/SerialPort.h"
@@ -24,67 +25,43 @@ using namespace std::chrono_literals;
 
 constexpr UINT kDataMsg = WM_APP + 3;
 
-// A folder of the test's own, removed with everything in it at the end.
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "skiffa-serial-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
-            m_path = pattern;
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            std::filesystem::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
-
 // Pretends the executable lies in a temporary folder, so COM names resolve
 // through that folder's com/ links.
 class ModuleFolder {
 public:
-    ModuleFolder() { SetModuleFileNameForTesting(m_dir.path() + "/skiffa"); }
+    ModuleFolder() { SetModuleFileNameForTesting(m_dir.File("skiffa")); }
     ~ModuleFolder() { SetModuleFileNameForTesting(""); }
     ModuleFolder(const ModuleFolder&) = delete;
     ModuleFolder& operator=(const ModuleFolder&) = delete;
 
-    const std::string& path() const { return m_dir.path(); }
+    std::string path() const { return m_dir.Path().string(); }
 
     // Wires `comName` to `target` with a link com/<comName>.
     bool Link(const std::string& comName, const std::string& target)
     {
         std::error_code ec;
-        std::filesystem::create_directories(m_dir.path() + "/com", ec);
-        std::filesystem::create_symlink(target, m_dir.path() + "/com/" + comName, ec);
+        std::filesystem::create_directories(m_dir.Path() / "com", ec);
+        std::filesystem::create_symlink(target, m_dir.Path() / "com" / comName, ec);
         return !ec;
     }
 
 private:
-    TempDir m_dir;
+    scratch::TempDir m_dir{"skiffa-serial-"};
 };
 
 // Runs the test in a temporary current directory, where debug.log lands.
 class CurrentDirectory {
 public:
-    CurrentDirectory() : m_old(std::filesystem::current_path()) { std::filesystem::current_path(m_dir.path()); }
+    CurrentDirectory() : m_old(std::filesystem::current_path()) { std::filesystem::current_path(m_dir.Path()); }
     ~CurrentDirectory() { std::filesystem::current_path(m_old); }
     CurrentDirectory(const CurrentDirectory&) = delete;
     CurrentDirectory& operator=(const CurrentDirectory&) = delete;
 
-    const std::string& path() const { return m_dir.path(); }
-    std::string File(const std::string& name) const { return m_dir.path() + "/" + name; }
+    std::string path() const { return m_dir.Path().string(); }
+    std::string File(const std::string& name) const { return m_dir.File(name); }
 
 private:
-    TempDir m_dir;
+    scratch::TempDir m_dir{"skiffa-serial-"};
     std::filesystem::path m_old;
 };
 
