@@ -604,7 +604,8 @@ bool CDialogEx::eventFilter(QObject* watched, QEvent* event)
 // none); Esc cancels; F1 asks for help.
 void CDialogEx::keyPressEvent(QKeyEvent* event)
 {
-    // A key of a control passed PreTranslateMessage on its way in.
+    // A control's keys passed PreTranslateMessage in eventFilter; keys that
+    // come to the dialog first pass it here.
     QWidget* focus = QApplication::focusWidget();
     if (std::find(m_items.begin(), m_items.end(), focus) == m_items.end() && PreTranslateKey(event)) {
         event->accept();

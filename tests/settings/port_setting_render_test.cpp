@@ -145,5 +145,4 @@ TEST(PortSettingDialogLook, FitsItsTemplateInAJapaneseFont)
     std::filesystem::create_directories(SKIFFA_RENDER_DIR);
     const std::string path = std::string(SKIFFA_RENDER_DIR) + "/port_setting.png";
     ASSERT_TRUE(picture.save(QString::fromStdString(path))) << path;
-    EXPECT_EQ(picture.size(), dlg.size());
 }

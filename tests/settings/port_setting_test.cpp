@@ -260,7 +260,6 @@ TEST(PortSettingDialog, IntervalsAreCheckedAtOk)
             continue;
         }
         EXPECT_TRUE(d.stillOpen) << "a rejected value keeps the dialog open";
-        EXPECT_EQ(result, IDCANCEL);
         ASSERT_EQ(boxes.Texts(), std::vector<std::string>(2, c.message)) << "once by OK, once by the framework";
         EXPECT_EQ(boxes.seen[0].caption, ExecutableTitle());
         EXPECT_EQ(boxes.seen[0].type & 0xF0, MB_ICONEXCLAMATION);
