@@ -46,6 +46,8 @@ void CSkiffaDlg::BuildMessageMap()
             pos->flags &= ~SWP_SHOWWINDOW;
         return LRESULT(0);
     });
+    OnControl(BN_CLICKED, IDC_COMPORT, [this] { OnBnClickedComPort(); });
+    OnNotify(LVN_ITEMCHANGED, IDC_PORT_LIST, [this](NMHDR* hdr) { return OnLvnItemchangedPortList(hdr); });
 }
 
 void CSkiffaDlg::DoDataExchange(CDataExchange* pDX)

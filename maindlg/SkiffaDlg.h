@@ -6,7 +6,8 @@
 //   SkiffaDlgLines.cpp    the answering-modem state machine of every line
 //   SkiffaDlgPorts.cpp    opening and closing the lines, the port list
 //   SkiffaDlgLog.cpp      the daily connection log
-//   SkiffaDlgWindow.cpp   the window: tray icon
+//   SkiffaDlgWindow.cpp   the window: tray icon, keys, the list selection
+//   SkiffaDlgApply.cpp    opening the settings dialogs and applying them
 #pragma once
 
 #include <map>
@@ -19,12 +20,13 @@
 #include "platform/tray.h"
 #include "relay/CallerOutput.h"
 #include "relay/PortInfo.h"
+#include "settings/UserCount.h"
 
 // Custom window messages of the main dialog.
 constexpr UINT WM_SOCKET_NOTIFY = WM_APP + 1;
 constexpr UINT WM_TRAY_NOTIFY = WM_APP + 2;
 constexpr UINT WM_COMDATA = WM_APP + 3;
-constexpr UINT WM_GETUSERCOUNT = WM_APP + 4;
+// WM_GETUSERCOUNT (WM_APP + 4) comes with the settings dialogs that ask it.
 
 // Timer ids: the 500 ms tick, and three one-shot bands of MAX_LINES ids each.
 constexpr UINT TIMER_TICK = 1;
@@ -94,8 +96,12 @@ public:
     void UpdatePortList();
     void ClosePorts();
 
-    // --- tray (SkiffaDlgWindow.cpp) -----------------------------------------
+    // --- tray, keyboard and the COM-port button (SkiffaDlgWindow.cpp) -------
     void AddTrayIcon();
+    LRESULT OnLvnItemchangedPortList(NMHDR* pNMHDR);
+
+    // --- applying settings (SkiffaDlgApply.cpp) ----------------------------
+    void OnBnClickedComPort();
 
     // The number of lines that have a caller.
     int ConnectedUserCount() const;
@@ -105,6 +111,7 @@ public:
 
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    BOOL PreTranslateMessage(MSG* pMsg) override;
 
 private:
     void BuildMessageMap();

@@ -1,4 +1,5 @@
-// The tray icon of the main dialog.
+// The window handling of the main dialog: its tray icon, its keyboard rule
+// and the COM-port button that follows the list's selection.
 #include "platform/msgbox.h"
 #include "platform/system.h"
 #include "resources/resource.h"
@@ -36,4 +37,21 @@ void CSkiffaDlg::AddTrayIcon()
         if (Shell_NotifyIconA(NIM_ADD, &nid))
             return;
     }
+}
+
+// Enter and Esc never act on the main window, from the window or any of its
+// controls: neither may end the program or press a button.
+BOOL CSkiffaDlg::PreTranslateMessage(MSG* pMsg)
+{
+    if (pMsg->message == WM_KEYDOWN && (pMsg->wParam == VK_ESCAPE || pMsg->wParam == VK_RETURN))
+        return TRUE;
+    return CDialogEx::PreTranslateMessage(pMsg);
+}
+
+// The COM-port button works on the first selected row: enabled exactly while
+// a row is selected.
+LRESULT CSkiffaDlg::OnLvnItemchangedPortList(NMHDR* /*pNMHDR*/)
+{
+    m_btnComPort.EnableWindow(m_listPort.GetNextItem(-1, LVNI_SELECTED) != -1);
+    return 0;
 }

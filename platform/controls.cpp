@@ -7,13 +7,35 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTreeWidget>
 
 #include "platform/cp932.h"
 #include "platform/ddx.h"
 #include "platform/dialog.h"
+
+namespace {
+
+// Draws a cell as the style does, selection included, then the grid lines on
+// its right and bottom edges.
+class GridLineDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        painter->save();
+        painter->setPen(QColor(0xC0, 0xC0, 0xC0));
+        painter->drawLine(option.rect.topRight(), option.rect.bottomRight());
+        painter->drawLine(option.rect.bottomLeft(), option.rect.bottomRight());
+        painter->restore();
+    }
+};
+
+}  // namespace
 
 int GetSystemMetrics(int index)
 {
@@ -77,10 +99,14 @@ DWORD CListCtrl::SetExtendedStyle(DWORD style)
     if (QTreeWidget* t = Tree()) {
         t->setSelectionBehavior((style & LVS_EX_FULLROWSELECT) ? QAbstractItemView::SelectRows
                                                                : QAbstractItemView::SelectItems);
-        t->setStyleSheet((style & LVS_EX_GRIDLINES)
-                             ? QStringLiteral("QTreeView::item { border-right: 1px solid #c0c0c0;"
-                                              " border-bottom: 1px solid #c0c0c0; }")
-                             : QString());
+        // Grid lines come from the item delegate, not a style sheet: styling
+        // the items by sheet loses the selection's background while keeping
+        // its text colour, so a selected row read white on white.
+        const bool hasGrid = dynamic_cast<GridLineDelegate*>(t->itemDelegate()) != nullptr;
+        if ((style & LVS_EX_GRIDLINES) && !hasGrid)
+            t->setItemDelegate(new GridLineDelegate(t));
+        else if (!(style & LVS_EX_GRIDLINES) && hasGrid)
+            t->setItemDelegate(new QStyledItemDelegate(t));
     }
     return old;
 }
@@ -216,10 +242,12 @@ int CComboBox::GetCurSel() const
 int CComboBox::SetCurSel(int index)
 {
     auto* c = qobject_cast<QComboBox*>(m_widget);
-    if (c == nullptr || index < -1 || index >= c->count())
+    if (c == nullptr)
         return -1;
-    c->setCurrentIndex(index);
-    return index;
+    // An index with no item clears the selection.
+    const bool valid = index >= 0 && index < c->count();
+    c->setCurrentIndex(valid ? index : -1);
+    return valid ? index : -1;
 }
 
 int CComboBox::GetCount() const

@@ -44,6 +44,56 @@ QString Utf8(const char* text)
     return QString::fromUtf8(text != nullptr ? text : "");
 }
 
+// The faces the templates name, on the fonts this system has: the IPA Gothic
+// fonts hold every character of CP932, the fixed-pitch one for "ＭＳ ゴシック"
+// and the proportional one for the proportional faces.
+QFont DialogFont(const char* face, int pointSize)
+{
+    static const bool substituted = [] {
+        const QStringList fixed{QStringLiteral("IPAGothic")};
+        const QStringList proportional{QStringLiteral("IPAPGothic")};
+        QFont::insertSubstitutions(QString::fromUtf8("ＭＳ ゴシック"), fixed);
+        QFont::insertSubstitutions(QStringLiteral("MS Gothic"), fixed);
+        QFont::insertSubstitutions(QString::fromUtf8("ＭＳ Ｐゴシック"), proportional);
+        QFont::insertSubstitutions(QStringLiteral("MS PGothic"), proportional);
+        QFont::insertSubstitutions(QStringLiteral("MS UI Gothic"), proportional);
+        return true;
+    }();
+    (void)substituted;
+    return QFont(Utf8(face), pointSize);
+}
+
+// Dialog units to pixels, rounded as the system's MulDiv rounds.
+int MulDiv(int value, int numerator, int denominator)
+{
+    const long long product = static_cast<long long>(value) * numerator;
+    const long long half = denominator / 2;
+    return static_cast<int>(product >= 0 ? (product + half) / denominator : (product - half) / denominator);
+}
+
+// A key press as the key-down message the window would see, for the keys the
+// program can name; false for the others.
+bool KeyMessage(HWND hwnd, const QKeyEvent* event, MSG& msg)
+{
+    const int key = event->key();
+    WPARAM vk = 0;
+    if (key == Qt::Key_Return || key == Qt::Key_Enter)
+        vk = VK_RETURN;
+    else if (key == Qt::Key_Escape)
+        vk = VK_ESCAPE;
+    else if (key == Qt::Key_Tab || key == Qt::Key_Backtab)
+        vk = VK_TAB;
+    else if (key == Qt::Key_F1)
+        vk = VK_F1;
+    else if ((key >= Qt::Key_A && key <= Qt::Key_Z) || (key >= Qt::Key_0 && key <= Qt::Key_9))
+        vk = static_cast<WPARAM>(key);  // the virtual keys of letters and digits are their codes
+    else
+        return false;
+    const UINT message = (event->modifiers() & Qt::AltModifier) ? WM_SYSKEYDOWN : WM_KEYDOWN;
+    msg = MSG{hwnd, message, vk, 0};
+    return true;
+}
+
 // The dialog font's base units: the average width of the 52 Latin letters
 // and the line height, in pixels.
 void BaseUnits(const QFont& font, int& bx, int& by)
@@ -75,15 +125,15 @@ void CDialogEx::BuildFromTemplate()
         return;
     m_built = true;
 
-    QFont font(Utf8(m_template.fontFace), m_template.pointSize);
+    const QFont font = DialogFont(m_template.fontFace, m_template.pointSize);
     setFont(font);
     BaseUnits(font, m_baseX, m_baseY);
-    auto px = [this](int dluX, int dluY) { return QPoint(dluX * m_baseX / 4, dluY * m_baseY / 8); };
+    auto px = [this](int dluX, int dluY) { return QPoint(MulDiv(dluX, m_baseX, 4), MulDiv(dluY, m_baseY, 8)); };
 
     setWindowTitle(Utf8(m_template.caption));
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
     if (m_template.style & TS_SYSMENU)
-        flags |= Qt::WindowSystemMenuHint;
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
     if (m_template.style & TS_MINIMIZEBOX)
         flags |= Qt::WindowMinimizeButtonHint;
     if (m_template.style & TS_APPWINDOW)
@@ -141,12 +191,20 @@ void CDialogEx::BuildFromTemplate()
         case ControlKind::GroupBox:
             w = new QGroupBox(text, this);
             break;
-        case ControlKind::Static:
-            w = new QLabel(text, this);
+        case ControlKind::Static: {
+            auto* label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            w = label;
             break;
         }
+        }
         const QPoint pos = px(ct.x, ct.y);
-        const QPoint ext = px(ct.cx, ct.cy);
+        QPoint ext = px(ct.cx, ct.cy);
+        // A drop-down list's height in the template includes its open list;
+        // closed, it is as high as its selection field.
+        if (ct.kind == ControlKind::ComboBox)
+            ext.setY(std::min(ext.y(), w->sizeHint().height()));
         w->setGeometry(pos.x(), pos.y(), ext.x(), ext.y());
         w->setObjectName(QString::number(ct.id));
         if (!(ct.style & TS_TABSTOP))
@@ -154,8 +212,56 @@ void CDialogEx::BuildFromTemplate()
                                   ? Qt::NoFocus : w->focusPolicy());
         w->setEnabled(!(ct.style & TS_DISABLED));
         w->setVisible(!(ct.style & TS_HIDDEN));
-        m_controls[ct.id] = w;
+        m_controls.emplace(ct.id, w);  // the first control of an id answers for it
+        m_items.push_back(w);
+        w->installEventFilter(this);
         WireControl(ct, w);
+    }
+    SetLabelBuddies();
+}
+
+// A label's mnemonic moves the focus to the control that follows it in the
+// template.
+void CDialogEx::SetLabelBuddies()
+{
+    const auto& controls = m_template.controls;
+    for (size_t i = 0; i < controls.size(); ++i) {
+        auto* label = qobject_cast<QLabel*>(m_items[i]);
+        if (label == nullptr || !label->text().contains(QLatin1Char('&')))
+            continue;
+        for (size_t j = i + 1; j < controls.size(); ++j) {
+            if (controls[j].kind != ControlKind::Static && controls[j].kind != ControlKind::GroupBox) {
+                label->setBuddy(m_items[j]);
+                break;
+            }
+        }
+    }
+}
+
+// The combo boxes' items from the template's initialisation data, added in
+// order and with nothing selected.
+void CDialogEx::ExecuteDlgInit()
+{
+    for (const ComboBoxItems& init : m_template.initData) {
+        auto* combo = qobject_cast<QComboBox*>(GetDlgItem(init.id));
+        if (combo == nullptr)
+            continue;
+        combo->clear();
+        for (const char* item : init.items)
+            combo->addItem(Utf8(item));
+        combo->setCurrentIndex(-1);
+    }
+}
+
+void CDialogEx::FocusFirstTabStop()
+{
+    for (size_t i = 0; i < m_items.size(); ++i) {
+        QWidget* w = m_items[i];
+        if ((m_template.controls[i].style & TS_TABSTOP) && w->isEnabled() && w->isVisibleTo(this) &&
+            (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(Qt::TabFocusReason);
+            return;
+        }
     }
 }
 
@@ -173,6 +279,9 @@ void CDialogEx::WireControl(const ControlTemplate& ct, QWidget* w)
     };
     if (auto* b = qobject_cast<QAbstractButton*>(w)) {
         connect(b, &QAbstractButton::clicked, this, [command] { command(BN_CLICKED); });
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+        // Only the user's choice is a selection change; setting one is not.
+        connect(combo, &QComboBox::activated, this, [command] { command(CBN_SELCHANGE); });
     } else if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
         connect(tree, &QTreeWidget::itemSelectionChanged, this, [notify] { notify(LVN_ITEMCHANGED); });
         connect(tree, &QTreeWidget::customContextMenuRequested, this, [notify] { notify(NM_RCLICK); });
@@ -185,6 +294,17 @@ QWidget* CDialogEx::GetDlgItem(UINT id) const
     return it == m_controls.end() ? nullptr : it->second;
 }
 
+HWND CDialogEx::GetParent() const
+{
+    return dynamic_cast<MessageTarget*>(parentWidget());
+}
+
+void CDialogEx::DisableSystemClose()
+{
+    m_systemCloseDisabled = true;
+    setWindowFlag(Qt::WindowCloseButtonHint, false);
+}
+
 // --- modal run ---------------------------------------------------------------
 
 int CDialogEx::DoModal()
@@ -193,11 +313,13 @@ int CDialogEx::DoModal()
     m_destroyed = false;
     m_endPending = false;
     m_modalResult = IDCANCEL;
-    OnInitDialog();
+    const BOOL focusFirstControl = OnInitDialog();
     // Our own loop rather than QDialog::exec: a dialog that start-up keeps
     // hidden (in the tray) must still run, and end, its modal loop.
     setWindowModality(parentWidget() != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
     show();
+    if (focusFirstControl)
+        FocusFirstTabStop();
     QEventLoop loop;
     m_loop = &loop;
     if (!m_endPending)
@@ -226,6 +348,7 @@ void CDialogEx::done(int r)
 BOOL CDialogEx::OnInitDialog()
 {
     BuildFromTemplate();
+    ExecuteDlgInit();
     UpdateData(FALSE);
     return TRUE;
 }
@@ -433,7 +556,7 @@ BOOL CDialogEx::UpdateData(BOOL saveAndValidate)
 {
     CDataExchange dx(this, saveAndValidate != FALSE);
     DoDataExchange(&dx);
-    return dx.Failed() ? FALSE : TRUE;
+    return dx.Stopped() ? FALSE : TRUE;
 }
 
 // --- Qt events ---------------------------------------------------------------
@@ -459,36 +582,66 @@ void CDialogEx::closeEvent(QCloseEvent* event)
         SendMessage(WM_SYSCOMMAND, SC_CLOSE, 0);
 }
 
+bool CDialogEx::PreTranslateKey(QKeyEvent* event)
+{
+    MSG msg{};
+    return KeyMessage(this, event, msg) && PreTranslateMessage(&msg);
+}
+
+// Key presses reach PreTranslateMessage before the control that has the
+// focus acts on them.
+bool CDialogEx::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && watched == QApplication::focusWidget() &&
+        PreTranslateKey(static_cast<QKeyEvent*>(event)))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+// What the dialog does with the keys its controls leave: Enter presses the
+// push button that has the focus, else the default button (IDOK when there is
+// none); Esc cancels; F1 asks for help.
 void CDialogEx::keyPressEvent(QKeyEvent* event)
 {
-    WPARAM key = 0;
+    // A control's keys passed PreTranslateMessage in eventFilter; keys that
+    // come to the dialog first pass it here.
+    QWidget* focus = QApplication::focusWidget();
+    if (std::find(m_items.begin(), m_items.end(), focus) == m_items.end() && PreTranslateKey(event)) {
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        key = VK_RETURN;
+    case Qt::Key_Enter: {
+        const UINT id = EnterCommandId();
+        const QWidget* button = GetDlgItem(id);
+        if (button == nullptr || button->isEnabled())
+            SendMessage(WM_COMMAND, static_cast<WPARAM>((BN_CLICKED << 16) | id), 0);
         break;
+    }
     case Qt::Key_Escape:
-        key = VK_ESCAPE;
+        SendMessage(WM_COMMAND, IDCANCEL, 0);
         break;
     case Qt::Key_F1:
-        key = VK_F1;
+        SendMessage(WM_HELP, 0, 0);
         break;
     default:
         QDialog::keyPressEvent(event);
         return;
     }
-    MSG msg{this, WM_KEYDOWN, key, 0};
-    if (PreTranslateMessage(&msg)) {
-        event->accept();
-        return;
-    }
-    if (key == VK_RETURN)
-        SendMessage(WM_COMMAND, IDOK, 0);
-    else if (key == VK_ESCAPE)
-        SendMessage(WM_COMMAND, IDCANCEL, 0);
-    else
-        SendMessage(WM_HELP, 0, 0);
     event->accept();
+}
+
+UINT CDialogEx::EnterCommandId() const
+{
+    const auto* focused = qobject_cast<const QPushButton*>(QApplication::focusWidget());
+    if (focused != nullptr && isAncestorOf(focused))
+        return focused->objectName().toUInt();
+    for (const ControlTemplate& ct : m_template.controls) {
+        if (ct.kind == ControlKind::DefPushButton)
+            return ct.id;
+    }
+    return IDOK;
 }
 
 void CDialogEx::changeEvent(QEvent* event)

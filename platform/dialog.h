@@ -52,6 +52,8 @@ struct MSG {
     LPARAM lParam;
 };
 constexpr UINT WM_KEYDOWN = 0x0100;
+constexpr UINT WM_SYSKEYDOWN = 0x0104;  // a key pressed while Alt is held
+constexpr WPARAM VK_TAB = 0x09;
 constexpr WPARAM VK_RETURN = 0x0D;
 constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr WPARAM VK_F1 = 0x70;
@@ -84,6 +86,8 @@ public:
     bool IsTimerPending(UINT id) const;
 
     QWidget* GetDlgItem(UINT id) const;
+    // The window this dialog was made for (its owner); null for none.
+    HWND GetParent() const;
 
     // Window text and showing, in code-page text.
     void SetWindowText(const std::string& text);
@@ -97,7 +101,7 @@ public:
 
     // Greys the system menu's Close item: the window manager's close request
     // then does nothing.
-    void DisableSystemClose() { m_systemCloseDisabled = true; }
+    void DisableSystemClose();
 
     // Data exchange between controls and members: false when a check failed.
     BOOL UpdateData(BOOL saveAndValidate = TRUE);
@@ -107,10 +111,14 @@ public:
     int BaseUnitY() const { return m_baseY; }
 
 protected:
+    // Fills the combo boxes from the template and shows the members; TRUE
+    // puts the focus on the first control that takes it.
     virtual BOOL OnInitDialog();
     virtual void DoDataExchange(CDataExchange* /*pDX*/) {}
     virtual BOOL DestroyWindow();
     virtual LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+    // Sees every key press of the dialog and its controls before they act
+    // on it; TRUE drops the key.
     virtual BOOL PreTranslateMessage(MSG* /*pMsg*/) { return FALSE; }
     virtual void OnOK();
     virtual void OnCancel();
@@ -129,6 +137,7 @@ protected:
     void customEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
     void done(int r) override;
     void setVisible(bool visible) override;
@@ -143,11 +152,17 @@ private:
     bool Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
     void BuildFromTemplate();
     void WireControl(const ControlTemplate& ct, QWidget* w);
+    void SetLabelBuddies();
+    void ExecuteDlgInit();
+    void FocusFirstTabStop();
+    bool PreTranslateKey(QKeyEvent* event);
+    UINT EnterCommandId() const;
 
     const DialogTemplate& m_template;
     std::vector<MapEntry> m_map;
     std::map<UINT, QTimer*> m_timers;
     std::map<UINT, QWidget*> m_controls;
+    std::vector<QWidget*> m_items;  // every control, in template order
     QEventLoop* m_loop = nullptr;
     int m_modalResult = IDCANCEL;
     bool m_endPending = false;

@@ -39,6 +39,13 @@ struct ControlTemplate {
     unsigned style;
 };
 
+// A combo box's items from the template's initialisation data, in the order
+// they are added.
+struct ComboBoxItems {
+    unsigned id;
+    std::vector<const char*> items;  // UTF-8
+};
+
 struct DialogTemplate {
     unsigned id;
     int cx, cy;           // dialog units
@@ -47,4 +54,5 @@ struct DialogTemplate {
     int pointSize;
     unsigned style;
     std::vector<ControlTemplate> controls;  // in tab order
+    std::vector<ComboBoxItems> initData;
 };

@@ -76,11 +76,11 @@ void EndMessageBoxes()
     }
 }
 
-int AfxMessageBox(const std::string& text, UINT type)
+int AfxMessageBox(const std::string& text, UINT type, HWND owner)
 {
     if ((type & MB_ICONMASK) == 0)
         type |= MB_ICONEXCLAMATION;
-    return MessageBoxA(nullptr, text, FileTitleOfExecutable(), type);
+    return MessageBoxA(owner, text, FileTitleOfExecutable(), type);
 }
 
 void SetMessageBoxHookForTesting(std::function<int(const MessageBoxRecord&)> hook)

@@ -21,9 +21,10 @@ constexpr UINT MB_ICONEXCLAMATION = 0x00000030;
 // Shows a box and returns IDOK, IDYES or IDNO.
 int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type);
 
-// The framework's application box: no owner, captioned with the executable's
-// file name without extension.
-int AfxMessageBox(const std::string& text, UINT type);
+// The framework's application box, captioned with the executable's file name
+// without extension; the exclamation icon unless `type` names one. Its owner
+// is the window it is shown for (none at start-up).
+int AfxMessageBox(const std::string& text, UINT type, HWND owner = nullptr);
 
 // For a program that is ending: closes every box that is open now, as if each
 // were answered with its negative (No, or OK for a box without a choice), and

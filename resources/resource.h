@@ -17,6 +17,17 @@ constexpr unsigned IDC_SETTING = 1007;
 constexpr unsigned IDC_EXIT = 1022;
 constexpr unsigned IDC_COMPORT = 1030;
 
+// Controls of the COM port settings dialog.
+constexpr unsigned IDC_SPEED = 1014;
+constexpr unsigned IDC_DATA = 1015;
+constexpr unsigned IDC_STOP = 1016;
+constexpr unsigned IDC_PARITY = 1018;
+constexpr unsigned IDC_RING = 1019;
+constexpr unsigned IDC_RING_INTERVAL = 1020;
+constexpr unsigned IDC_CONNECT = 1021;
+constexpr unsigned IDC_CONNECT_INTERVAL = 1022;
+constexpr unsigned IDC_DSR = 1025;
+
 // Menu commands.
 constexpr unsigned ID_SETTING = 32773;
 constexpr unsigned ID_TRAY_EXIT = 32774;
@@ -46,7 +57,5 @@ constexpr unsigned IDS_CONNECT_FIRST = 314;  // 314 + CONNECT mode, up to 316
 constexpr unsigned IDS_DSR_KEEP = 320;
 constexpr unsigned IDS_DSR_CUT = 321;
 
-// The framework's data-exchange messages.
-constexpr unsigned AFX_IDP_PARSE_INT = 61712;
-constexpr unsigned AFX_IDP_PARSE_INT_RANGE = 61714;
-constexpr unsigned AFX_IDP_PARSE_STRING_SIZE = 61716;
+// The framework's data-exchange messages (AFX_IDP_*).
+#include "platform/afxstrings.h"

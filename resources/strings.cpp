@@ -57,3 +57,8 @@ const char* FindStringResourceUtf8(unsigned id)
     const auto it = table.find(id);
     return it == table.end() ? nullptr : it->second;
 }
+
+// The framework loads its own messages (61712 and on) from this table too.
+// Every program that reads the table links this file, so the hand-over runs
+// before any dialog can exchange data.
+[[maybe_unused]] static const bool g_handedToFramework = (AfxSetStringTable(&FindStringResourceUtf8), true);
