@@ -102,6 +102,7 @@ private:
     void SetupColumns();
 
     // Caller side (relay/Listener.cpp).
+    std::string ListenOn(int port);
     void OnAccept();
     void OnCallerClosed(SOCKET s);
     int ReceiveFromCaller(int row, bool atClose);
@@ -126,6 +127,9 @@ private:
     void AnswerCall(int row);
     void HostDataInCall(int row, const BYTE* data, int count);
     bool DsrIsOn(int row);
+
+    // Line setup (relay/PortList.cpp).
+    bool RetireLineIfDeviceGone(int row);
 
     // Bytes that callers' sockets did not take at once.
     CallerOutput m_callerOutput;
