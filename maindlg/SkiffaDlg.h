@@ -118,6 +118,7 @@ private:
     void SetupColumns();
 
     // Caller side (SkiffaDlgSockets.cpp).
+    std::string ListenOn(int port);
     void OnAccept();
     void OnCallerClosed(SOCKET s);
     int ReceiveFromCaller(int row, bool atClose);
@@ -150,6 +151,9 @@ private:
     void ReleasePort(int row);
     void ReleaseAllPorts();
     std::vector<std::unique_ptr<CSerialPort>> m_openPorts;
+
+    // Line setup (SkiffaDlgPorts.cpp).
+    bool RetireLineIfDeviceGone(int row);
 
     // Bytes that callers' sockets did not take at once.
     CallerOutput m_callerOutput;

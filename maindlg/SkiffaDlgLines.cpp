@@ -68,6 +68,9 @@ void CSkiffaDlg::ConnectStep(int row)
 void CSkiffaDlg::CallStart(int row)
 {
     CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    // The call's time until the line connects: a caller who leaves before
+    // that is logged with the time he came, not an earlier call's.
+    p.m_timeConnect = DateTime::GetCurrentTime();
     if (p.m_nRing == 0) {
         RaiseDtr(row);
         if (p.m_nConnect == CONNECT_AFTER_ATA || p.m_nConnect == CONNECT_AFTER_RING)
@@ -99,6 +102,8 @@ void CSkiffaDlg::CallerGone(int row)
         SetTimer(TIMER_RELEASE + static_cast<UINT>(row), static_cast<UINT>(m_nKeepTime) * 1000u);
     }
     WriteLog(row);
+    // A line whose device vanished during the call takes no more calls.
+    RetireLineIfDeviceGone(row);
 }
 
 // --- timers ------------------------------------------------------------------

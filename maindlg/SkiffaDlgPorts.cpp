@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/comm.h"
+#include "platform/cp932.h"
 #include "platform/msgbox.h"
 #include "platform/system.h"
 #include "platform/winsock.h"
@@ -12,6 +13,21 @@
 #include "resources/ResString.h"
 #include "maindlg/SkiffaDlg.h"
 #include "relay/Summaries.h"
+
+namespace {
+
+// What the system said of a port that did not open, for the journal: the
+// port, the device it resolved to and the reason.
+std::string OpenFailureDetail(const std::string& name)
+{
+    const CommOpenFailure failure = GetLastCommOpenFailure();
+    std::string detail = cp932::ToUtf8(name);
+    if (!failure.device.empty())
+        detail += " (" + failure.device + ")";
+    return detail + ": " + (failure.reason.empty() ? "the port could not be set up" : failure.reason);
+}
+
+}  // namespace
 
 void CSkiffaDlg::SetupPorts()
 {
@@ -40,11 +56,25 @@ void CSkiffaDlg::SetupPorts()
         } else {
             ReleasePort(row);
             m_aPort[i].m_nState = LINE_OPEN_ERROR;
-            MessageBox(LoadResString(IDS_COM_OPEN_ERROR), LoadResString(IDS_APP_TITLE), MB_ICONSTOP);
+            MessageBox(LoadResString(IDS_COM_OPEN_ERROR), LoadResString(IDS_APP_TITLE), MB_ICONSTOP,
+                       OpenFailureDetail(m_aPort[i].m_strName));
         }
         m_listPort.SetItemText(row, 2, LineStateText(m_aPort[i].m_nState));
     }
     m_btnComPort.EnableWindow(m_listPort.GetNextItem(-1, LVNI_SELECTED) != -1);
+}
+
+// A line whose device went away (its reader ended on a hang-up or an I/O
+// error) is out of the pool, as if it had failed to open, until the lines are
+// next opened; true when the row was taken out.
+bool CSkiffaDlg::RetireLineIfDeviceGone(int row)
+{
+    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    if (p.m_pComm == nullptr || !p.m_pComm->DeviceGone())
+        return false;
+    ReleasePort(row);
+    p.m_nState = LINE_OPEN_ERROR;
+    return true;
 }
 
 void CSkiffaDlg::UpdatePortList()

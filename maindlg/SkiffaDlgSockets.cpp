@@ -44,21 +44,33 @@ void CSkiffaDlg::StartListen()
     const int noDelay = 1;
     ws::setsockopt(m_sockListen, ws::IPPROTO_TCP, ws::TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
                    sizeof noDelay);
-    bool ok = m_sockListen != INVALID_SOCKET;
-    if (ok) {
-        ws::SOCKADDR_IN addr{};
-        addr.sin_family = ws::AF_INET;
-        addr.sin_port = ws::htons(static_cast<WORD>(m_nPort & 0xFFFF));
-        addr.sin_addr.s_addr = ws::htonl(ws::INADDR_ANY);
-        ok = ws::bind(m_sockListen, &addr, sizeof addr) != SOCKET_ERROR;
-    }
-    if (ok) {
-        // A listener that cannot report its callers is no listener.
-        ok = ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::FD_ACCEPT) != SOCKET_ERROR &&
-             ws::listen(m_sockListen, 5) != SOCKET_ERROR;
-    }
-    if (!ok)
-        MessageBox(LoadResString(IDS_LISTEN_FAILED), LoadResString(IDS_APP_TITLE), MB_ICONSTOP);
+    const std::string failure = ListenOn(m_nPort);
+    if (!failure.empty())
+        MessageBox(LoadResString(IDS_LISTEN_FAILED), LoadResString(IDS_APP_TITLE), MB_ICONSTOP,
+                   "TCP port " + std::to_string(m_nPort) + ": " + failure);
+}
+
+// Binds the listening socket to the port on every interface and listens:
+// empty when it does, else why not, in the system's words.
+std::string CSkiffaDlg::ListenOn(int port)
+{
+    if (m_sockListen == INVALID_SOCKET)
+        return ws::WSAErrorText(ws::WSAGetLastError());
+    // A number that is no TCP port is refused, rather than cut to 16 bits
+    // or, as 0, left to the system to pick a port nobody knows of.
+    if (port < 1 || port > 65535)
+        return "not a TCP port (1 to 65535)";
+    ws::SOCKADDR_IN addr{};
+    addr.sin_family = ws::AF_INET;
+    addr.sin_port = ws::htons(static_cast<WORD>(port));
+    addr.sin_addr.s_addr = ws::htonl(ws::INADDR_ANY);
+    if (ws::bind(m_sockListen, &addr, sizeof addr) == SOCKET_ERROR)
+        return ws::WSAErrorText(ws::WSAGetLastError());
+    // A listener that cannot report its callers is no listener.
+    if (ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::FD_ACCEPT) == SOCKET_ERROR ||
+        ws::listen(m_sockListen, 5) == SOCKET_ERROR)
+        return ws::WSAErrorText(ws::WSAGetLastError());
+    return {};
 }
 
 LRESULT CSkiffaDlg::OnSocketNotify(WPARAM wParam, LPARAM lParam)
@@ -104,7 +116,8 @@ void CSkiffaDlg::OnAccept()
     int row = -1;
     for (size_t i = 0; i < m_aPort.size(); ++i) {
         const CPortInfo& p = m_aPort[i];
-        if (p.m_nState == LINE_IDLE && !p.HasCaller() && p.m_pComm != nullptr) {
+        if (p.m_nState == LINE_IDLE && !p.HasCaller() && p.m_pComm != nullptr &&
+            !RetireLineIfDeviceGone(static_cast<int>(i))) {
             row = static_cast<int>(i);
             break;
         }

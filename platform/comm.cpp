@@ -4,7 +4,9 @@
 #include "platform/comm.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <unordered_map>
 
@@ -16,6 +18,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 thread_local DWORD t_lastError = ERROR_SUCCESS;
+thread_local CommOpenFailure t_openFailure;
 
 // Open handles by value. Values count up from 1 and are never handed out
 // twice, so a stale handle finds nothing.
@@ -111,6 +114,24 @@ std::string TtyPathForPort(const std::string& canonical, unsigned number)
     return "/dev/ttyS" + std::to_string(number - 1);
 }
 
+// A device path for a report: a link with the device it points to.
+std::string DescribeDevice(const std::string& path)
+{
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+    return ec ? path : path + " -> " + target.string();
+}
+
+// The system's words for an open that failed without giving its own.
+std::string ReasonOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_ACCESS_DENIED: return std::strerror(EBUSY);
+    case ERROR_FILE_NOT_FOUND: return std::strerror(ENOENT);
+    default: return std::strerror(EIO);
+    }
+}
+
 DWORD CheckLineState(const DCB& dcb)
 {
     if (dcb.ByteSize < 5 || dcb.ByteSize > 8)
@@ -121,12 +142,15 @@ DWORD CheckLineState(const DCB& dcb)
         return ERROR_INVALID_PARAMETER;
     if (dcb.fRtsControl > RTS_CONTROL_HANDSHAKE)
         return ERROR_INVALID_PARAMETER;
-    if (!IsTermiosSpeed(dcb.BaudRate))
-        return ERROR_INVALID_PARAMETER;
-    return ERROR_SUCCESS;
+    return ERROR_SUCCESS;  // the speed is the device's to take or refuse
 }
 
 }  // namespace
+
+CommOpenFailure GetLastCommOpenFailure()
+{
+    return t_openFailure;
+}
 
 DWORD GetLastError()
 {
@@ -143,19 +167,26 @@ HANDLE CreateCommFileA(const char* path)
     std::string canonical;
     unsigned number = 0;
     if (!ParseComName(path, canonical, number)) {
+        t_openFailure = CommOpenFailure{{}, "not a COM port name"};
         Fail(ERROR_FILE_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
     }
 
     DWORD error = ERROR_SUCCESS;
     bool registered = false;
+    std::string device = "in-memory device " + canonical;
+    std::string reason;
     std::unique_ptr<CommPort> port = OpenMemSerialPort(canonical, registered, error);
-    if (!registered)
-        port = OpenTtyPort(TtyPathForPort(canonical, number), error);
+    if (!registered) {
+        device = TtyPathForPort(canonical, number);
+        port = OpenTtyPort(device, error, reason);
+    }
     if (!port) {
+        t_openFailure = CommOpenFailure{DescribeDevice(device), reason.empty() ? ReasonOf(error) : reason};
         Fail(error);
         return INVALID_HANDLE_VALUE;
     }
+    t_openFailure = CommOpenFailure{};
 
     std::lock_guard<std::mutex> lock(g_handlesMutex);
     const std::uintptr_t value = g_nextHandle++;

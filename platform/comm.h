@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/wintypes.h"
 
@@ -45,6 +46,16 @@ void SetLastError(DWORD error);
 // found, so opening a port only to see whether it can be opened leaves it as
 // it was; a port set up as a line keeps raw mode after the close.
 [[nodiscard]] HANDLE CreateCommFileA(const char* path);
+
+// Why this thread's last CreateCommFileA failed, as the system tells it: the
+// device the name resolved to ("/opt/skiffa/com/COM1 -> /dev/ttyUSB0") and the
+// reason ("No such file or directory", "Device or resource busy (...)").
+// Both empty after a successful open.
+struct CommOpenFailure {
+    std::string device;
+    std::string reason;
+};
+CommOpenFailure GetLastCommOpenFailure();
 
 // Closes the handle: wakes any thread waiting in it, waits until no other
 // call is inside it, then releases the port. FALSE for an invalid handle.
@@ -96,7 +107,7 @@ constexpr DWORD DCB_LENGTH = 28;
 
 struct DCB {
     DWORD DCBlength;     // accepted and ignored
-    DWORD BaudRate;      // bits per second; only the speeds termios has
+    DWORD BaudRate;      // bits per second: any the device takes, not only the speeds termios has
     DWORD fParity;       // check the parity of received bytes
     DWORD fOutxCtsFlow;  // CTS/RTS hardware flow control
     DWORD fDtrControl;   // reported as DTR_CONTROL_ENABLE; DTR moves only by EscapeCommFunction
@@ -111,10 +122,13 @@ struct DCB {
 // Reports the port's current line state.
 BOOL GetCommState(HANDLE h, DCB* dcb);
 
-// Applies the line state as a whole, or nothing of it: a speed termios has no
-// constant for (14400, for one), or a data size, parity or stop-bit value the
-// line cannot take, fails with ERROR_INVALID_PARAMETER and leaves the line
-// as it was.
+// Applies the line state. A data size, parity, stop-bit or RTS value the
+// line cannot take fails with ERROR_INVALID_PARAMETER and changes nothing.
+// The speed is set exactly, also one termios has no constant for (14400,
+// 56000, any positive number) through the kernel's arbitrary-speed
+// interface; a speed the device refuses (0 always) fails with
+// ERROR_INVALID_PARAMETER too, but leaves only the old speed: the rest of the
+// state is applied.
 BOOL SetCommState(HANDLE h, const DCB* dcb);
 
 // Records the queue sizes asked for (both must be nonzero). The kernel keeps

@@ -65,9 +65,10 @@ public:
 // True when termios has a constant for this speed in bits per second.
 bool IsTermiosSpeed(DWORD baud);
 
-// Opens a tty device path for a port: exclusively (flock, TIOCEXCL), raw,
-// CLOCAL and CREAD. Null with `error` set on failure.
-std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& error);
+// Opens a tty device path for a port: exclusively (its UUCP lock file,
+// flock, TIOCEXCL), raw, CLOCAL and CREAD. Null with `error` and, in the
+// system's words, `reason` set on failure.
+std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& error, std::string& reason);
 
 // Opens the in-memory device registered under `comName` ("COM5").
 // `registered` tells whether such a device exists; when it does not, the

@@ -13,8 +13,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
+#include "platform/comm_lock.h"
 #include "platform/comm_object.h"
+#include "platform/comm_speed.h"
 #include "platform/eintr.h"
 #include "platform/tty_speed.h"
 
@@ -31,8 +34,8 @@ constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
 
 class TtyPort final : public CommPort {
 public:
-    TtyPort(int fd, int wakeFd, int closeFd, const termios& original)
-        : m_fd(fd), m_wakeFd(wakeFd), m_closeFd(closeFd), m_original(original)
+    TtyPort(int fd, int wakeFd, int closeFd, const termios& original, std::unique_ptr<DeviceLock> lock)
+        : m_lock(std::move(lock)), m_fd(fd), m_wakeFd(wakeFd), m_closeFd(closeFd), m_original(original)
     {
     }
 
@@ -48,7 +51,7 @@ public:
         if (!lineStateAsked)
             Retry([&] { return tcsetattr(m_fd, TCSANOW, &m_original); });
         Retry([&] { return ioctl(m_fd, TIOCNXCL); });
-        close(m_fd);  // also releases the flock
+        close(m_fd);  // also releases the flock; the lock file goes after it
         close(m_wakeFd);
         close(m_closeFd);
     }
@@ -59,6 +62,9 @@ public:
         if (tcgetattr(m_fd, &t) != 0)
             return ERROR_GEN_FAILURE;
         dcb.BaudRate = SpeedOf(cfgetospeed(&t));
+        unsigned exact = 0;
+        if (dcb.BaudRate == 0 && GetTtySpeed(m_fd, exact))
+            dcb.BaudRate = exact;  // a speed without a constant of its own
         switch (t.c_cflag & CSIZE) {
         case CS5: dcb.ByteSize = 5; break;
         case CS6: dcb.ByteSize = 6; break;
@@ -83,14 +89,17 @@ public:
 
     DWORD SetState(const DCB& dcb) override
     {
-        speed_t speed{};
-        if (!SpeedConstant(dcb.BaudRate, speed))
-            return ERROR_INVALID_PARAMETER;
         termios t{};
         if (tcgetattr(m_fd, &t) != 0)
             return ERROR_GEN_FAILURE;
-        cfsetispeed(&t, speed);
-        cfsetospeed(&t, speed);
+        // A speed termios has a constant for goes with the rest; any other
+        // is set exactly afterwards, and until then the old speed stays.
+        speed_t speed{};
+        const bool standard = SpeedConstant(dcb.BaudRate, speed);
+        if (standard) {
+            cfsetispeed(&t, speed);
+            cfsetospeed(&t, speed);
+        }
         static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
         t.c_cflag = (t.c_cflag & ~tcflag_t{CSIZE}) | kSizes[dcb.ByteSize - 5];
         t.c_cflag &= ~tcflag_t{PARENB | PARODD | CMSPAR};
@@ -115,7 +124,7 @@ public:
             t.c_cflag &= ~tcflag_t{CRTSCTS};
         t.c_iflag = dcb.fOutX != 0 ? (t.c_iflag | IXON) : (t.c_iflag & ~tcflag_t{IXON});
         t.c_iflag = dcb.fInX != 0 ? (t.c_iflag | IXOFF) : (t.c_iflag & ~tcflag_t{IXOFF});
-        if (Retry([&] { return tcsetattr(m_fd, TCSANOW, &t); }) != 0)
+        if (Retry([&] { return tcsetattr(m_fd, TCSANOW, &t); }) != 0 && !Holds(t))
             return ERROR_GEN_FAILURE;
 
         // RTS held on or off; a device without modem lines simply has none.
@@ -124,6 +133,8 @@ public:
             int bits = TIOCM_RTS;
             Retry([&] { return ioctl(m_fd, dcb.fRtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &bits); });
         }
+        if (!standard && !SetTtySpeedExactly(m_fd, dcb.BaudRate))
+            return ERROR_INVALID_PARAMETER;  // the rest of the line is set all the same
         return ERROR_SUCCESS;
     }
 
@@ -252,6 +263,19 @@ private:
         Retry([&] { return write(fd, &one, sizeof one); });
     }
 
+    // Whether the tty holds the settings asked for, but for data bits and
+    // parity: a pty keeps 8 bits without parity whatever it is given, and the
+    // C library then reports the whole change as failed.
+    bool Holds(const termios& asked) const
+    {
+        termios now{};
+        if (tcgetattr(m_fd, &now) != 0)
+            return false;
+        constexpr tcflag_t kKeptByDevice = CSIZE | PARENB | PARODD | CMSPAR;
+        return (now.c_cflag & ~kKeptByDevice) == (asked.c_cflag & ~kKeptByDevice) &&
+               now.c_iflag == asked.c_iflag && now.c_oflag == asked.c_oflag && now.c_lflag == asked.c_lflag;
+    }
+
     // Waits for `events` on the tty (none: only a hang-up counts), the
     // close, or the time-out.
     DWORD PollFor(short events, int timeoutMs)
@@ -266,6 +290,7 @@ private:
         return ERROR_SUCCESS;
     }
 
+    const std::unique_ptr<DeviceLock> m_lock;  // null where no lock file could be made
     const int m_fd;
     const int m_wakeFd;
     const int m_closeFd;
@@ -286,6 +311,11 @@ DWORD OpenError(int err)
     }
 }
 
+std::string ErrnoText(int err)
+{
+    return std::strerror(err);
+}
+
 }  // namespace
 
 bool IsTermiosSpeed(DWORD baud)
@@ -294,32 +324,43 @@ bool IsTermiosSpeed(DWORD baud)
     return SpeedConstant(baud, constant);
 }
 
-std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& error)
+std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& error, std::string& reason)
 {
+    // The lock file comes first, so that a line another program has locked
+    // is not touched at all.
+    std::unique_ptr<DeviceLock> lock;
+    if (access(devicePath.c_str(), F_OK) == 0) {
+        error = DeviceLock::Acquire(devicePath, lock, reason);
+        if (error != ERROR_SUCCESS)
+            return nullptr;
+    }
     const int fd = Retry([&] { return open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) {
         error = OpenError(errno);
+        reason = ErrnoText(errno);
         return nullptr;
     }
     bool exclusive = false;
-    auto fail = [&](DWORD code) -> std::unique_ptr<CommPort> {
+    auto fail = [&](DWORD code, const std::string& why) -> std::unique_ptr<CommPort> {
         if (exclusive)
             Retry([&] { return ioctl(fd, TIOCNXCL); });
         close(fd);
         error = code;
+        reason = why;
         return nullptr;
     };
     if (!isatty(fd))
-        return fail(ERROR_FILE_NOT_FOUND);
+        return fail(ERROR_FILE_NOT_FOUND, "not a terminal device");
     // flock keeps every other opener out, root included; TIOCEXCL adds the
     // kernel's own refusal for programs that do not take the lock.
     if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0)
-        return fail(errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ERROR_GEN_FAILURE);
+        return errno == EWOULDBLOCK ? fail(ERROR_ACCESS_DENIED, ErrnoText(EBUSY) + " (held open by another program)")
+                                    : fail(ERROR_GEN_FAILURE, ErrnoText(errno));
     exclusive = Retry([&] { return ioctl(fd, TIOCEXCL); }) == 0;
 
     termios original{};
     if (tcgetattr(fd, &original) != 0)
-        return fail(ERROR_GEN_FAILURE);
+        return fail(ERROR_GEN_FAILURE, ErrnoText(errno));
     termios t = original;
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
@@ -328,17 +369,18 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
     t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     if (Retry([&] { return tcsetattr(fd, TCSANOW, &t); }) != 0)
-        return fail(ERROR_GEN_FAILURE);
+        return fail(ERROR_GEN_FAILURE, ErrnoText(errno));
 
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     const int closeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0 || closeFd < 0) {
+        const std::string why = ErrnoText(errno);
         if (wakeFd >= 0)
             close(wakeFd);
         if (closeFd >= 0)
             close(closeFd);
-        return fail(ERROR_GEN_FAILURE);
+        return fail(ERROR_GEN_FAILURE, why);
     }
     error = ERROR_SUCCESS;
-    return std::make_unique<TtyPort>(fd, wakeFd, closeFd, original);
+    return std::make_unique<TtyPort>(fd, wakeFd, closeFd, original, std::move(lock));
 }

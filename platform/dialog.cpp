@@ -474,6 +474,11 @@ void CDialogEx::OnNotify(int code, UINT id, std::function<LRESULT(NMHDR*)> handl
 
 // --- timers ------------------------------------------------------------------
 
+UINT TimerElapse(UINT elapseMs)
+{
+    return std::clamp<UINT>(elapseMs, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
+}
+
 UINT CDialogEx::SetTimer(UINT id, UINT elapseMs)
 {
     QTimer*& timer = m_timers[id];
@@ -482,8 +487,7 @@ UINT CDialogEx::SetTimer(UINT id, UINT elapseMs)
         timer->setTimerType(Qt::PreciseTimer);
         connect(timer, &QTimer::timeout, this, [this, id] { SendMessage(WM_TIMER, id, 0); });
     }
-    // Like the system's timers, an elapse beyond the largest is the largest.
-    timer->start(static_cast<int>(std::min<UINT>(elapseMs, 0x7FFFFFFF)));
+    timer->start(static_cast<int>(TimerElapse(elapseMs)));
     return id;
 }
 
@@ -547,9 +551,9 @@ void CDialogEx::SetForegroundWindow()
     activateWindow();
 }
 
-int CDialogEx::MessageBox(const std::string& text, const std::string& caption, UINT type)
+int CDialogEx::MessageBox(const std::string& text, const std::string& caption, UINT type, const std::string& detail)
 {
-    return MessageBoxA(this, text, caption, type);
+    return MessageBoxA(this, text, caption, type, detail);
 }
 
 BOOL CDialogEx::UpdateData(BOOL saveAndValidate)

@@ -30,6 +30,12 @@ constexpr int SW_RESTORE = 9;
 constexpr UINT SIZE_RESTORED = 0;
 constexpr UINT SIZE_MINIMIZED = 1;
 
+// The bounds of a timer's elapse in ms: a shorter one is the shortest, a
+// longer one the longest, as with the system's window timers.
+constexpr UINT USER_TIMER_MINIMUM = 10;
+constexpr UINT USER_TIMER_MAXIMUM = 0x7FFFFFFF;
+UINT TimerElapse(UINT elapseMs);
+
 // The header of a WM_NOTIFY message.
 struct NMHDR {
     HWND hwndFrom;
@@ -80,7 +86,7 @@ public:
     LRESULT SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
     // Timers by id: setting a pending id restarts it; each expiry sends
-    // WM_TIMER with the id as wParam.
+    // WM_TIMER with the id as wParam. The elapse is taken as TimerElapse gives it.
     UINT SetTimer(UINT id, UINT elapseMs);
     BOOL KillTimer(UINT id);
     bool IsTimerPending(UINT id) const;
@@ -97,7 +103,7 @@ public:
     void SetForegroundWindow();
 
     // A message box owned by this window (see platform/msgbox.h).
-    int MessageBox(const std::string& text, const std::string& caption, UINT type);
+    int MessageBox(const std::string& text, const std::string& caption, UINT type, const std::string& detail = {});
 
     // Greys the system menu's Close item: the window manager's close request
     // then does nothing.

@@ -67,11 +67,15 @@ public:
         std::lock_guard<std::mutex> lock(m_device->m_mutex);
         if (m_device->m_failed)
             return ERROR_GEN_FAILURE;
-        if (!IsTermiosSpeed(dcb.BaudRate))
-            return ERROR_INVALID_PARAMETER;
+        // A refused speed leaves the old one; the rest is applied anyway.
+        const bool speedTaken =
+            dcb.BaudRate != 0 && (!m_device->m_onlyStandardSpeeds || IsTermiosSpeed(dcb.BaudRate));
+        const DWORD oldSpeed = m_device->m_state.BaudRate;
         m_device->m_state = dcb;
+        if (!speedTaken)
+            m_device->m_state.BaudRate = oldSpeed;
         m_device->m_changed.notify_all();
-        return ERROR_SUCCESS;
+        return speedTaken ? ERROR_SUCCESS : ERROR_INVALID_PARAMETER;
     }
 
     DWORD Purge(bool input, bool /*output*/) override
@@ -333,6 +337,12 @@ void MemSerialDevice::FailWrites(bool fail)
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failWrites = fail;
     m_changed.notify_all();
+}
+
+void MemSerialDevice::TakeOnlyStandardSpeeds(bool only)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_onlyStandardSpeeds = only;
 }
 
 void MemSerialDevice::Fail()

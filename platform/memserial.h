@@ -74,6 +74,11 @@ public:
     // waiting WaitCommEvent returns FALSE, and it cannot be opened again.
     void Fail();
 
+    // While set, the device takes only the speeds termios has a constant
+    // for, as a driver without an arbitrary divisor; any other speed is
+    // refused and the old one stays. Off at first: every positive speed.
+    void TakeOnlyStandardSpeeds(bool only);
+
     // Whether a handle is open on the device.
     bool IsOpen() const;
     // Waits until no handle is open on the device.
@@ -96,6 +101,7 @@ private:
     bool m_failReads = false;
     bool m_failWrites = false;
     bool m_failed = false;
+    bool m_onlyStandardSpeeds = false;
     std::string m_input;
     std::string m_written;
     std::vector<size_t> m_writeSizes;

@@ -1,9 +1,11 @@
 // Message boxes on QMessageBox.
 #include "platform/msgbox.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
 #include <QWidget>
 #include <algorithm>
+#include <cstdio>
 #include <vector>
 
 #include "platform/cp932.h"
@@ -14,6 +16,7 @@ namespace {
 std::function<int(const MessageBoxRecord&)> g_hook;
 std::vector<QMessageBox*> g_openBoxes;  // innermost last
 bool g_ending = false;                  // the program is ending: no more boxes
+bool g_showOffscreen = false;           // tests: real boxes on the offscreen platform
 
 QMessageBox::Icon IconOf(UINT type)
 {
@@ -39,16 +42,53 @@ std::string FileTitleOfExecutable()
 
 }  // namespace
 
-int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type)
+std::string MessageBoxLogLine(const MessageBoxRecord& box)
 {
+    std::string line = cp932::ToUtf8(box.caption) + ": ";
+    bool lineBreak = false;
+    for (char c : cp932::ToUtf8(box.text)) {
+        const bool breaks = c == '\r' || c == '\n';
+        if (!breaks)
+            line += c;
+        else if (!lineBreak)
+            line += ' ';  // a CR LF pair, or several, as one blank
+        lineBreak = breaks;
+    }
+    if (!box.detail.empty())
+        line += " [" + box.detail + "]";
+    return line;
+}
+
+bool CanAnswerMessageBoxes()
+{
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return false;
+    const QString platform = QGuiApplication::platformName();
+    return g_showOffscreen || (platform != "offscreen" && platform != "minimal");
+}
+
+void ShowMessageBoxesOffscreenForTesting(bool show)
+{
+    g_showOffscreen = show;
+}
+
+int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type,
+                const std::string& detail)
+{
+    const MessageBoxRecord record{owner, text, caption, type, detail};
+    std::fprintf(stderr, "%s\n", MessageBoxLogLine(record).c_str());
+    std::fflush(stderr);
+    const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
     if (g_hook)
-        return g_hook(MessageBoxRecord{owner, text, caption, type});
+        return g_hook(record);
     if (g_ending)
-        return (type & MB_TYPEMASK) == MB_YESNO ? IDNO : IDOK;
+        return yesNo ? IDNO : IDOK;
+    if (!CanAnswerMessageBoxes())
+        return yesNo ? IDYES : IDOK;  // the default button's answer
     QWidget* parent = dynamic_cast<QWidget*>(owner);
     QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text),
                     QMessageBox::NoButton, parent);
-    if ((type & MB_TYPEMASK) == MB_YESNO) {
+    if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
     } else {

@@ -117,8 +117,9 @@ ParsedLine ParseLine(std::string_view text, const Line& line)
     if (eq != std::string_view::npos) {
         parsed.kind = LineKind::Key;
         parsed.name = Trim(content.substr(0, eq));
-        // Blanks after the '=' are spacing, as in "NAME = COM3"; the value
-        // runs from there to the line end, trailing blanks included.
+        // Blanks after the '=' are spacing, as in "NAME = COM3"; the value's
+        // bytes run from there to the line end, so that a write replaces any
+        // blanks at its end too.
         size_t value = eq + 1;
         while (value < content.size() && IsBlank(content[value]))
             ++value;
@@ -223,6 +224,34 @@ std::string WithKeySet(std::string_view text, std::string_view section, std::str
     out.append("[").append(section).append("]").append(eol);
     out.append(keyLine);
     return out;
+}
+
+constexpr bool IsQuote(char c)
+{
+    return c == '"' || c == '\'';
+}
+
+// A value as it stands in the file, read the way the Windows reader reads it:
+// blanks at its end dropped (those at its start were skipped already), then
+// one pair of enclosing quotes of the same kind.
+std::string_view DecodeValue(std::string_view raw)
+{
+    raw = Trim(raw);
+    if (raw.size() >= 2 && IsQuote(raw.front()) && raw.back() == raw.front()) {
+        raw.remove_prefix(1);
+        raw.remove_suffix(1);
+    }
+    return raw;
+}
+
+// The text to store for a value so that DecodeValue gives it back whole: a
+// text with a blank or a quote at either end goes inside double quotes.
+std::string EncodeValue(std::string_view text)
+{
+    if (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back()) || IsQuote(text.front()) ||
+                          IsQuote(text.back())))
+        return "\"" + std::string(text) + "\"";
+    return std::string(text);
 }
 
 bool HasLineBreakOrZero(std::string_view s)
@@ -363,7 +392,7 @@ std::optional<std::string> ReadValue(const std::string& section, const std::stri
     const auto value = FindValue(text, section, key);
     if (!value)
         return std::nullopt;
-    return std::string(*value);
+    return std::string(DecodeValue(*value));
 }
 
 // Parses the integer rules described in the header.
@@ -438,16 +467,14 @@ BOOL WritePrivateProfileStringA(const std::string& section, const std::string& k
     // nothing would lose every other line.
     if (read == ReadResult::Failed)
         return FALSE;
-    const std::string updated = WithKeySet(old, section, key, text);
+    const std::string updated = WithKeySet(old, section, key, EncodeValue(text));
     if (read == ReadResult::Ok && updated == old)
         return TRUE;
     // The last word on whether the names suit the file: the key must read
-    // back as written, but for leading blanks (a section name ending in a lone
-    // lead byte, say, would swallow its closing bracket).
-    std::string_view expected(text);
-    while (!expected.empty() && IsBlank(expected.front()))
-        expected.remove_prefix(1);
-    if (FindValue(updated, section, key) != std::optional<std::string_view>(expected))
+    // back as written (a section name ending in a lone lead byte, say, would
+    // swallow its closing bracket).
+    const auto stored = FindValue(updated, section, key);
+    if (!stored || DecodeValue(*stored) != std::string_view(text))
         return FALSE;
     return ReplaceFile(target, updated, read == ReadResult::Ok ? &st : nullptr) ? TRUE : FALSE;
 }

@@ -5,12 +5,12 @@
 // File format as read: a line whose first non-blank character is '[' and that
 // holds a ']' opens the section named between them (blanks around the name
 // ignored); a line with an '=' is a key line, the key being the text before
-// the first '=' without surrounding blanks, the value everything after it but
-// the blanks right after the '=' and the line end (blanks at the value's end
-// belong to it, so a text written with them reads back whole; blanks at its
-// start are lost); a line whose first non-blank character is ';' is a
-// comment; every other line, and every key line before the first section, is
-// ignored. Section and key names compare without regard to the case of ASCII
+// the first '=' without surrounding blanks; a line whose first non-blank
+// character is ';' is a comment; every other line, and every key line before
+// the first section, is ignored. A value is read as the INI reader of
+// Windows reads it: the text after the '=' without the blanks (spaces and
+// tabs) at either end, and then without one pair of double or single quotes
+// that enclose it whole, so NAME = "COM2"  reads as COM2. Section and key names compare without regard to the case of ASCII
 // letters. When a section or key appears more than once, the first key line
 // that matches is the one read and written. Lines end with LF or CR LF.
 //
@@ -58,9 +58,10 @@ std::string GetPrivateProfileStringWhole(const std::string& section, const std::
 // Returns FALSE, changing nothing, when the write fails or would break the
 // file's structure: a section, key or text holding CR, LF or a zero byte, a
 // section holding ']', a key holding '=' or starting with '[' or ';', or a
-// section or key with blanks at either end. A text's leading blanks are
-// written but do not read back. A write that would leave the
-// file's bytes unchanged does not touch the file and returns TRUE.
+// section or key with blanks at either end. A text that begins or ends with
+// a blank or a quote is written inside double quotes, so that it reads back
+// exactly. A write that would leave the file's bytes unchanged does not touch
+// the file and returns TRUE.
 BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key,
                                 const std::string& text, const std::string& file);
 

@@ -127,6 +127,16 @@ int MapErrno(int err)
     }
 }
 
+// The system errors MapErrno turns into each code, the first one standing
+// for the code in words.
+constexpr int kMappedErrnos[] = {
+    EAGAIN,       EINTR,      EACCES,       EPERM,        EFAULT,     EINVAL,          EMFILE,
+    ENFILE,       EALREADY,   ENOTSOCK,     EBADF,        EMSGSIZE,   ENOPROTOOPT,     EPROTONOSUPPORT,
+    ESOCKTNOSUPPORT, EOPNOTSUPP, EAFNOSUPPORT, EADDRINUSE, EADDRNOTAVAIL, ENETDOWN,     ENETUNREACH,
+    ECONNABORTED, ECONNRESET, ENOBUFS,      EISCONN,      ENOTCONN,   ETIMEDOUT,       ECONNREFUSED,
+    EHOSTUNREACH,
+};
+
 
 sockaddr_in ToSystem(const SOCKADDR_IN& a)
 {
@@ -388,6 +398,15 @@ int WSACleanup()
 void SetWSAStartupFailureForTesting(int error)
 {
     g_startupFailure = error;
+}
+
+std::string WSAErrorText(int error)
+{
+    for (int err : kMappedErrnos) {
+        if (MapErrno(err) == error)
+            return std::strerror(err);
+    }
+    return "error " + std::to_string(error);
 }
 
 int WSAGetLastError()

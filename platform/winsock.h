@@ -8,6 +8,8 @@
 // only.
 #pragma once
 
+#include <string>
+
 #include "platform/message.h"
 #include "platform/wintypes.h"
 
@@ -115,6 +117,8 @@ void SetWSAStartupFailureForTesting(int error);
 // The error of the last failed call on this thread.
 int WSAGetLastError();
 void WSASetLastError(int error);
+// An error code in the system's words, such as "Address already in use".
+std::string WSAErrorText(int error);
 
 WORD htons(WORD v);
 WORD ntohs(WORD v);

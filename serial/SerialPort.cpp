@@ -83,6 +83,7 @@ bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int s
 
     SetupComm(h, COM_SLOT_SIZE, COM_SLOT_SIZE);
 
+    m_bDeviceGone = false;
     m_bThreadRun = true;
     {
         std::lock_guard<std::mutex> lock(m_ringMutex);
@@ -120,8 +121,13 @@ unsigned CSerialPort::ReadThreadProc(void* param)
         if (h == INVALID_HANDLE_VALUE)
             break;
         DWORD mask = 0;
-        if (!WaitCommEvent(h, &mask))
-            break;  // the device has gone, or the port was closed
+        if (!WaitCommEvent(h, &mask)) {
+            // The device has gone (hung up, unplugged, failed), or the port
+            // was closed under the reader.
+            if (GetLastError() != ERROR_OPERATION_ABORTED)
+                self->m_bDeviceGone = true;
+            break;
+        }
 
         DWORD errors = 0;
         COMSTAT status{};

@@ -89,6 +89,11 @@ public:
     // and nothing is set on it.
     static bool IsComPortPresent(const std::string& name);
 
+    // True once the reader has ended because the device went away (a hang-up
+    // or an I/O error: an adapter pulled, a pty's far end closed); the port
+    // then carries no more bytes from the host.
+    bool DeviceGone() const { return m_bDeviceGone; }
+
     // Makes every later Open find that its reader thread cannot be started.
     static void FailReaderStartForTesting(bool fail);
 
@@ -114,6 +119,7 @@ private:
 
     std::mutex m_ringMutex;
     std::condition_variable m_ringChanged;  // a slot taken, the reader told to stop, the reader ended
+    std::atomic<bool> m_bDeviceGone{false};  // set by the reader only
     std::uint64_t m_nSlotsFilled = 0;       // by the reader only
     std::uint64_t m_nSlotsTaken = 0;        // guarded by m_ringMutex
     bool m_bReaderEnded = true;             // guarded by m_ringMutex

@@ -278,6 +278,39 @@ TEST_F(Config, TextsRoundTrip)
     EXPECT_EQ(std::string(dlg->m_szCheck2), std::string(2047, 'y'));
 }
 
+// A file written by hand on Windows: blanks after values, quoted names and
+// texts, CR LF. It loads as the Windows reader gives it, and a save keeps
+// texts that begin or end with a blank or a quote exactly.
+TEST_F(Config, HandWrittenQuotedAndPaddedValues)
+{
+    WriteBytes(m_ini,
+               "[COM1]\r\nNAME=COM1 \r\nSPEED=9600\t\r\n"
+               "[COM2]\r\nNAME=\"COM2\"\r\nRING = '0' \r\n"
+               "[COM3]\r\nNAME=\"\" \r\n"
+               "[SERVER]\r\nPORT=\"2323\"\r\n"
+               "[TEXT]\r\nAFTER=\" NO CARRIER\\r\\n\"\r\nFULL='busy' \r\n"
+               "[LOG]\r\nDIR=\"C:\\Korvo Logs\\\"\r\n");
+    auto dlg = Load();
+    ASSERT_EQ(dlg->m_aPort.size(), 2u) << "COM3's quoted empty NAME ends the list";
+    EXPECT_EQ(dlg->m_aPort[0].m_strName, "COM1");
+    EXPECT_EQ(dlg->m_aPort[0].m_nSpeed, 9600);
+    EXPECT_EQ(dlg->m_aPort[1].m_strName, "COM2");
+    EXPECT_EQ(dlg->m_aPort[1].m_nRing, 0);
+    EXPECT_EQ(dlg->m_nPort, 2323);
+    EXPECT_EQ(dlg->m_strAfter, " NO CARRIER\r\n");
+    EXPECT_EQ(dlg->m_strFull, "busy");
+    EXPECT_EQ(dlg->m_strLogDir, "C:\\Korvo Logs\\");
+
+    dlg->m_strAfter = " x";
+    dlg->m_strFull = "'quoted' ";
+    dlg->SaveSettings();
+    EXPECT_EQ(Value("TEXT", "AFTER"), " x");
+    auto again = Load();
+    EXPECT_EQ(again->m_strAfter, " x");
+    EXPECT_EQ(again->m_strFull, "'quoted' ");
+    EXPECT_EQ(again->m_aPort[1].m_strName, "COM2");
+}
+
 // A folder is stored as typed, while the same characters in a TEXT value
 // unescape; an AFTER typed with backslash-n comes back as LF; a CP932
 // character ending in 0x5C, followed by n, is read back unchanged.

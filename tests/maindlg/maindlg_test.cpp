@@ -18,6 +18,7 @@
 #include "platform/msgbox.h"
 #include "platform/system.h"
 #include "platform/winsock.h"
+#include "support/free_port.h"
 #include "resources/resource.h"
 #include "resources/ResString.h"
 #include "app/SkiffaApp.h"
@@ -28,6 +29,12 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The listener's section, on a port that is free now.
+std::string FreePortLine()
+{
+    return "[SERVER]\nPORT=" + std::to_string(scratch::FreeTcpPort()) + "\n";
+}
 
 // A folder of its own with a pretend executable path inside it.
 class ScratchModule {
@@ -74,7 +81,7 @@ struct BoxLog {
 TEST(MainDialog, StartsWithoutConfigurationFile)
 {
     ScratchModule module;
-    module.WriteIni("[SERVER]\r\nPORT=0\r\n");
+    module.WriteIni(FreePortLine());
     fs::remove(module.Dir() + "/korvo.ini");  // no file at all from here on
     BoxLog boxes;
     CSkiffaDlg dlg;
@@ -113,7 +120,7 @@ TEST(MainDialog, StartsWithoutConfigurationFile)
 TEST(MainDialog, ColumnsShareTheListsUsableWidth)
 {
     ScratchModule module;
-    module.WriteIni("[SERVER]\nPORT=0\n");
+    module.WriteIni(FreePortLine());
     CSkiffaDlg dlg;
     std::vector<int> widths;
     int usable = 0;
@@ -132,7 +139,7 @@ TEST(MainDialog, ColumnsShareTheListsUsableWidth)
 TEST(MainDialog, WindowManagersCloseRequestDoesNotEndIt)
 {
     ScratchModule module;
-    module.WriteIni("[SERVER]\nPORT=0\n");
+    module.WriteIni(FreePortLine());
     CSkiffaDlg dlg;
     bool stillRunning = false;
     RunDialog(dlg, [&] {
@@ -146,7 +153,7 @@ TEST(MainDialog, WindowManagersCloseRequestDoesNotEndIt)
 TEST(MainDialog, TrayStartKeepsTheWindowHiddenWhenTheIconIsAdded)
 {
     ScratchModule module;
-    module.WriteIni("[SERVER]\nPORT=0\n[ALL]\nTRAY=1\n");
+    module.WriteIni(FreePortLine() + "[ALL]\nTRAY=1\n");
     std::vector<DWORD> requests;
     SetTrayShellForTesting([&](DWORD msg, const NOTIFYICONDATAA& d, DWORD&) {
         requests.push_back(msg);
@@ -187,7 +194,7 @@ TEST(MainDialog, ChildReportsServiceMode)
     if (std::getenv("SKIFFA_SERVICE_MODE_CHILD") == nullptr)
         GTEST_SKIP() << "runs only as the child of ServiceModeFollowsTheParentProcess";
     ScratchModule module;
-    module.WriteIni("[SERVER]\nPORT=0\n");
+    module.WriteIni(FreePortLine());
     CSkiffaDlg dlg;
     RunDialog(dlg, [] {});
     std::_Exit(dlg.m_bServiceMode ? 0 : 1);

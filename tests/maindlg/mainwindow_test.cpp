@@ -19,6 +19,7 @@
 #include "platform/msgbox.h"
 #include "resources/resource.h"
 #include "settings/PortSetting.h"
+#include "support/free_port.h"
 #include "support/scratch_files.h"
 #include "maindlg/SkiffaDlg.h"
 
@@ -33,7 +34,8 @@ protected:
     {
         SetModuleFileNameForTesting(m_dir.File("skiffa"));
         scratch::WriteBytes(m_dir.File("korvo.ini"),
-                            "[SERVER]\nPORT=0\n[COM1]\nNAME=COM81\n[COM2]\nNAME=COM82\n[COM3]\nNAME=COM83\n");
+                            "[SERVER]\nPORT=" + std::to_string(scratch::FreeTcpPort()) +
+                                "\n[COM1]\nNAME=COM81\n[COM2]\nNAME=COM82\n[COM3]\nNAME=COM83\n");
         for (const char* name : kPorts)
             MemSerialDevice::Register(name)->SetDsr(true);
         SetMessageBoxHookForTesting([this](const MessageBoxRecord& r) {

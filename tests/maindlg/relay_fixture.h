@@ -23,6 +23,7 @@
 #include "platform/memserial.h"
 #include "platform/module.h"
 #include "platform/msgbox.h"
+#include "support/free_port.h"
 #include "maindlg/SkiffaDlg.h"
 
 namespace relaytest {
@@ -165,7 +166,13 @@ protected:
     // `body` inside its modal loop.
     void Run(const std::string& ini, const std::function<void(CSkiffaDlg&)>& body)
     {
-        std::ofstream(m_dir.File("korvo.ini")) << "[SERVER]\nPORT=0\n" << ini;
+        RunAsWritten("[SERVER]\nPORT=" + std::to_string(scratch::FreeTcpPort()) + "\n" + ini, body);
+    }
+
+    // The same with korvo.ini exactly as given.
+    void RunAsWritten(const std::string& ini, const std::function<void(CSkiffaDlg&)>& body)
+    {
+        std::ofstream(m_dir.File("korvo.ini")) << ini;
         CSkiffaDlg dlg;
         QTimer::singleShot(0, [&] {
             body(dlg);

@@ -6,8 +6,19 @@
 #include "platform/module.h"
 #include "platform/msgbox.h"
 
+namespace {
+
+// Real boxes on the offscreen platform, for the tests that close open ones.
+struct ShownBoxes {
+    ShownBoxes() { ShowMessageBoxesOffscreenForTesting(true); }
+    ~ShownBoxes() { ShowMessageBoxesOffscreenForTesting(false); }
+};
+
+}  // namespace
+
 TEST(MessageBoxes, EndingAnswersOpenBoxesNegatively)
 {
+    ShownBoxes shown;
     QTimer::singleShot(0, [] { EndMessageBoxes(); });
     EXPECT_EQ(MessageBoxA(nullptr, "question?", "caption", MB_YESNO | MB_ICONQUESTION), IDNO);
     QTimer::singleShot(0, [] { EndMessageBoxes(); });
@@ -21,6 +32,7 @@ TEST(MessageBoxes, EndingAnswersOpenBoxesNegatively)
 
 TEST(MessageBoxes, NestedBoxesAllClose)
 {
+    ShownBoxes shown;
     int inner = 0;
     QTimer::singleShot(0, [&] {
         QTimer::singleShot(0, [] { EndMessageBoxes(); });
@@ -45,4 +57,23 @@ TEST(MessageBoxes, ApplicationBoxIsCaptionedWithTheProgramName)
     ASSERT_EQ(seen.size(), 1u);
     EXPECT_EQ(seen[0].caption, "prog");
     EXPECT_EQ(seen[0].type & 0xF0, MB_ICONEXCLAMATION);
+}
+
+// With nobody to answer (the offscreen platform), a box is not shown: it takes
+// its default answer at once and says on stderr what it would have shown.
+TEST(MessageBoxes, OffscreenBoxesAnswerThemselvesOnStderr)
+{
+    ASSERT_FALSE(CanAnswerMessageBoxes()) << "the tests run on the offscreen platform";
+    testing::internal::CaptureStderr();
+    const int ok = MessageBoxA(nullptr, "COM Port \x83\x49\x81\x5B\x83\x76\x83\x93", "Varnex - Skiffa",
+                               MB_ICONSTOP, "COM2 (/dev/ttyS1): No such file or directory");
+    const int yes = MessageBoxA(nullptr, "line one\r\nline two", "caption", MB_YESNO | MB_ICONQUESTION);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(ok, IDOK);
+    EXPECT_EQ(yes, IDYES) << "the default button";
+    EXPECT_EQ(err,
+              "Varnex - Skiffa: COM Port \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x97\xE3\x83\xB3 "
+              "[COM2 (/dev/ttyS1): No such file or directory]\n"
+              "caption: line one line two\n")
+        << "the text in UTF-8, line breaks as one blank, the detail in brackets";
 }

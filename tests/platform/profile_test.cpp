@@ -69,8 +69,8 @@ TEST(Profile, MissingFileGivesDefaultsAndStaysMissing)
 }
 
 // Sections and keys are found without regard to case, the first match wins,
-// comments and keys outside any section are not values, and a value is taken
-// exactly as it stands after the '=' with only the line end cut off.
+// comments and keys outside any section are not values, and a value is what
+// stands after the '=' without the blanks at either end.
 TEST(Profile, ReadsValuesByCaseInsensitiveNames)
 {
     TempDir dir;
@@ -96,7 +96,7 @@ TEST(Profile, ReadsValuesByCaseInsensitiveNames)
     EXPECT_EQ(ReadString("COM1", "NAME", ini), "COM3");
     EXPECT_EQ(ReadString("Com1", "nAmE", ini), "COM3");
     EXPECT_EQ(ReadString("COM1", "EMPTY", ini), "") << "a present empty value is not the default";
-    EXPECT_EQ(ReadString("COM1", "TRAIL", ini), "two blanks  ");
+    EXPECT_EQ(ReadString("COM1", "TRAIL", ini), "two blanks");
     EXPECT_EQ(ReadString("COM1", "LEAD", ini), "lead");
     EXPECT_EQ(ReadString("COM1", "EQ", ini), "a=b");
     EXPECT_EQ(ReadString("COM1", "EXTRA", ini), "from the second COM1");
@@ -104,6 +104,56 @@ TEST(Profile, ReadsValuesByCaseInsensitiveNames)
     EXPECT_EQ(GetPrivateProfileIntA("server", "port", 23, ini), 2323);
     EXPECT_EQ(ReadString("LAST", "KEY", ini), "no line end");
     EXPECT_EQ(ReadString("COM2", "NAME", ini), "<default>");
+}
+
+// Values are read as the Windows reader gives them: blanks and tabs at the
+// end dropped, then one pair of enclosing quotes of one kind; quotes that do
+// not enclose the whole value stay. Integers are read the same way.
+TEST(Profile, ValuesLoseTrailingBlanksAndOnePairOfQuotes)
+{
+    TempDir dir;
+    const std::string ini = dir.File("korvo.ini");
+    WriteBytes(ini,
+               "[A]\r\n"
+               "NAME=COM1 \r\n"
+               "Q2=\"COM2\"\r\n"
+               "Q1= 'C:\\log dir' \t\r\n"
+               "INNER=\" kept \"\r\n"
+               "TWICE=\"\"x\"\"\r\n"
+               "MIXED=\"x'\r\n"
+               "HALF=\"x\r\n"
+               "LONE=\"\r\n"
+               "EMPTY=\"\"\r\n"
+               "PORT= \"2323\" \r\n");
+    EXPECT_EQ(ReadString("A", "NAME", ini), "COM1");
+    EXPECT_EQ(ReadString("A", "Q2", ini), "COM2");
+    EXPECT_EQ(ReadString("A", "Q1", ini), "C:\\log dir");
+    EXPECT_EQ(ReadString("A", "INNER", ini), " kept ");
+    EXPECT_EQ(ReadString("A", "TWICE", ini), "\"x\"") << "one pair only";
+    EXPECT_EQ(ReadString("A", "MIXED", ini), "\"x'");
+    EXPECT_EQ(ReadString("A", "HALF", ini), "\"x");
+    EXPECT_EQ(ReadString("A", "LONE", ini), "\"");
+    EXPECT_EQ(ReadString("A", "EMPTY", ini), "") << "present, so not the default";
+    EXPECT_EQ(GetPrivateProfileIntA("A", "PORT", 23, ini), 2323);
+    char buf[4];
+    EXPECT_EQ(GetPrivateProfileStringA("A", "Q2", "", buf, sizeof buf, ini), 3u);
+    EXPECT_STREQ(buf, "COM") << "cut after the quotes are gone";
+}
+
+// A text with a blank or a quote at either end is written inside double
+// quotes and reads back exactly; any other text is written as it is.
+TEST(Profile, TextsWithBlanksOrQuotesAtTheEndsReadBackExactly)
+{
+    TempDir dir;
+    const std::string ini = dir.File("korvo.ini");
+    const std::string texts[] = {" x", "x ", "\tx\t", "\"x\"", "'x", "x'", "\"", "\"\"", " ", "a b"};
+    for (const std::string& text : texts) {
+        ASSERT_TRUE(WritePrivateProfileStringA("TEXT", "AFTER", text, ini)) << "[" << text << "]";
+        EXPECT_EQ(ReadString("TEXT", "AFTER", ini), text);
+    }
+    EXPECT_EQ(ReadBytes(ini), "[TEXT]\nAFTER=a b\n");
+    ASSERT_TRUE(WritePrivateProfileStringA("TEXT", "AFTER", " x", ini));
+    EXPECT_EQ(ReadBytes(ini), "[TEXT]\nAFTER=\" x\"\n");
 }
 
 // Section names compare bytes of double-byte characters exactly: the second

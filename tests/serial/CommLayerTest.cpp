@@ -131,9 +131,10 @@ TEST(CommLayerTest, NameResolution)
 
 // --- line state -----------------------------------------------------------------
 
-// A line state is applied whole or not at all: values the line cannot take
-// (a speed termios has no constant for among them) fail and change nothing.
-TEST(CommLayerTest, LineStateAllOrNothing)
+// Values the line cannot take (data bits, parity, stop bits) fail and change
+// nothing; the speed is the device's: any positive speed the device takes is
+// set exactly, and one it refuses leaves the old speed while the rest is set.
+TEST(CommLayerTest, LineStateChecksAndExactSpeeds)
 {
     MemPort port("COM9");
     Handle h(CreateCommFileA("COM9"));
@@ -150,8 +151,6 @@ TEST(CommLayerTest, LineStateAllOrNothing)
         const char* what;
         void (*spoil)(DCB&);
     } bad[] = {
-        {"14400 baud", [](DCB& d) { d.BaudRate = 14400; }},
-        {"0 baud", [](DCB& d) { d.BaudRate = 0; }},
         {"9 data bits", [](DCB& d) { d.ByteSize = 9; }},
         {"4 data bits", [](DCB& d) { d.ByteSize = 4; }},
         {"parity 5", [](DCB& d) { d.Parity = 5; }},
@@ -159,13 +158,33 @@ TEST(CommLayerTest, LineStateAllOrNothing)
     };
     for (const auto& b : bad) {
         DCB spoiled = dcb;
-        spoiled.ByteSize = 8;  // a valid change riding along must not be applied either
+        spoiled.BaudRate = 9600;  // valid changes riding along must not be applied either
         b.spoil(spoiled);
         EXPECT_FALSE(SetCommState(h.h, &spoiled)) << b.what;
         EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER) << b.what;
+        EXPECT_EQ(port.device->LineState().BaudRate, 57600u) << b.what;
+    }
+
+    for (DWORD speed : {14400u, 28800u, 56000u, 128000u, 256000u, 12345u}) {
+        dcb.BaudRate = speed;
+        EXPECT_TRUE(SetCommState(h.h, &dcb)) << speed;
+        EXPECT_EQ(port.device->LineState().BaudRate, speed);
+    }
+
+    port.device->TakeOnlyStandardSpeeds(true);
+    for (DWORD refused : {14400u, 0u}) {
+        DCB next = dcb;
+        next.BaudRate = refused;
+        next.ByteSize = 8;
+        next.Parity = NOPARITY;
+        next.StopBits = ONESTOPBIT;
+        EXPECT_FALSE(SetCommState(h.h, &next)) << refused;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
         const DCB now = port.device->LineState();
-        EXPECT_EQ(now.BaudRate, 57600u) << b.what;
-        EXPECT_EQ(now.ByteSize, 7) << b.what;
+        EXPECT_EQ(now.BaudRate, 12345u) << "a refused speed leaves the old one";
+        EXPECT_EQ(now.ByteSize, 8) << "the rest of the line is set all the same";
+        EXPECT_EQ(now.Parity, NOPARITY);
+        EXPECT_EQ(now.StopBits, ONESTOPBIT);
     }
 }
 
@@ -208,10 +227,27 @@ TEST(CommLayerTest, PtyLineStateInTermios)
     EXPECT_EQ(back.StopBits, TWOSTOPBITS);
     EXPECT_EQ(back.fParity, 1u);
 
-    dcb.BaudRate = 14400;
+    // A speed termios has no constant for is set exactly, through the
+    // kernel's arbitrary-speed interface, and reported back.
+    for (DWORD speed : {14400u, 56000u, 250000u}) {
+        dcb.BaudRate = speed;
+        dcb.StopBits = speed == 56000u ? ONESTOPBIT : TWOSTOPBITS;
+        ASSERT_TRUE(SetCommState(h.h, &dcb)) << speed << " error " << GetLastError();
+        ASSERT_TRUE(pty.SlaveSettings(s));
+        EXPECT_EQ(s.baud, speed);
+        EXPECT_EQ(s.stopBits, speed == 56000u ? 1 : 2);
+        EXPECT_TRUE(s.raw);
+        ASSERT_TRUE(GetCommState(h.h, &back));
+        EXPECT_EQ(back.BaudRate, speed);
+    }
+    dcb.BaudRate = 0;  // no speed, and on a tty it would hang up the line
     EXPECT_FALSE(SetCommState(h.h, &dcb));
     ASSERT_TRUE(pty.SlaveSettings(s));
-    EXPECT_EQ(s.baud, 19200u) << "a refused speed changed the line";
+    EXPECT_EQ(s.baud, 250000u);
+    dcb.BaudRate = 9600;  // and back to a speed termios has a constant for
+    ASSERT_TRUE(SetCommState(h.h, &dcb));
+    ASSERT_TRUE(pty.SlaveSettings(s));
+    EXPECT_EQ(s.baud, 9600u);
 }
 
 // --- waits ------------------------------------------------------------------------

@@ -81,6 +81,8 @@ TEST_F(SerialPortPtyTest, LineParameters)
         {9600, 7, 2, 2, 2, true},
         {115200, 8, 1, 0, 1, false},
         {57600, 7, 3, 0, 1, false},  // any stop value but 2 is one stop bit
+        {14400, 8, 2, 0, 2, false},  // speeds without a termios constant, set exactly
+        {28800, 8, 1, 1, 1, true},
     };
     for (const auto& c : cases) {
         CSerialPort port;
@@ -102,12 +104,15 @@ TEST_F(SerialPortPtyTest, LineParameters)
     }
 }
 
-// A speed termios cannot set leaves the line as it was and the port still
-// opens and carries bytes.
-TEST_F(SerialPortPtyTest, UnsupportedSpeedStillOpens)
+// A speed the line refuses leaves the line's speed as it was, and the port
+// still opens and carries bytes.
+TEST_F(SerialPortPtyTest, RefusedSpeedStillOpens)
 {
     CSerialPort port;
-    ASSERT_TRUE(OpenPort(port, 0, 14400));
+    ASSERT_TRUE(OpenPort(port, 0, 0));
+    TtySettings s;
+    ASSERT_TRUE(m_pty.SlaveSettings(s));
+    EXPECT_NE(s.baud, 0u) << "a speed of 0 would hang the line up";
     ASSERT_TRUE(m_pty.Write("hi"));
     EXPECT_EQ(ReceiveBytes(m_window, port, 2).bytes, "hi");
 }

@@ -1,6 +1,7 @@
 // Pseudo-terminal pairs and directly opened ttys for tests, tools and
 // benchmarks.
 #include "support/comm_pty.h"
+#include "platform/comm_speed.h"
 
 #include <cerrno>
 #include <chrono>
@@ -119,6 +120,8 @@ bool PseudoTerminal::SlaveSettings(TtySettings& out) const
         return false;
     out = TtySettings{};
     out.baud = SpeedOf(cfgetospeed(&t));
+    if (out.baud == 0)
+        GetTtySpeed(m_peer, out.baud);  // a speed without a constant of its own
     switch (t.c_cflag & CSIZE) {
     case CS5: out.dataBits = 5; break;
     case CS6: out.dataBits = 6; break;

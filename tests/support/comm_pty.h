@@ -9,7 +9,7 @@
 
 // A tty's line settings as termios holds them.
 struct TtySettings {
-    unsigned baud = 0;         // 0 when the speed is none of the standard ones
+    unsigned baud = 0;         // bits per second, also a speed termios has no constant for
     int dataBits = 0;          // 5 to 8
     char parity = 'N';         // 'N', 'O', 'E', 'M' or 'S'
     int stopBits = 1;          // 1 or 2

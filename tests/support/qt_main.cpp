@@ -4,8 +4,11 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
+#include "support/lock_folder.h"
+
 int main(int argc, char** argv)
 {
+    scratch::UseTestLockFolder();
     if (std::getenv("QT_QPA_PLATFORM") == nullptr)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
