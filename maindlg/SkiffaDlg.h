@@ -38,6 +38,12 @@ constexpr UINT TIMER_CONNECT = 300;  // + row: the delayed CONNECT
 
 
 
+// Copies a hang-up string into its store: at most HANGUP_STRING_MAX bytes and
+// the zero, cut before a double-byte character that would not fit whole.
+void CopyHangUpString(char (&member)[HANGUP_STORE_SIZE], const std::string& text);
+// The hang-up string a store holds.
+std::string HangUpString(const char (&member)[HANGUP_STORE_SIZE]);
+
 class CSkiffaDlg : public CDialogEx {
 public:
     CSkiffaDlg();
@@ -55,8 +61,8 @@ public:
     int m_nLimitTime = 0;
     int m_nLimitCount = 0;
     int m_nKeepTime = 10;
-    char m_szCheck1[CMD_BUFFER_SIZE] = {};
-    char m_szCheck2[CMD_BUFFER_SIZE] = {};
+    char m_szCheck1[HANGUP_STORE_SIZE] = {};
+    char m_szCheck2[HANGUP_STORE_SIZE] = {};
     std::string m_strAfter;
     std::string m_strFull;
     std::string m_strIniFile;

@@ -38,26 +38,6 @@ int SecondsToTicks(int seconds)
     return static_cast<int>(ticks);
 }
 
-// Copies a hang-up string into its member: at most CMD_BUFFER_SIZE - 1 bytes
-// and the zero, cut before a double-byte character that would not fit whole.
-void CopyHangUpString(char (&member)[CMD_BUFFER_SIZE], const std::string& text)
-{
-    size_t length = 0;
-    while (length < text.size()) {
-        const size_t next = length + cp932::CharLength(text, length);
-        if (next > CMD_BUFFER_SIZE - 1)
-            break;
-        length = next;
-    }
-    std::memcpy(member, text.data(), length);
-    member[length] = '\0';
-}
-
-std::string HangUpString(const char (&member)[CMD_BUFFER_SIZE])
-{
-    return std::string(member, strnlen(member, CMD_BUFFER_SIZE));
-}
-
 std::string ReadShortText(const std::string& section, const std::string& key, const std::string& file)
 {
     char buffer[kShortTextBuffer];
@@ -72,6 +52,24 @@ std::string ReadText(const std::string& key, const std::string& def, const std::
 }
 
 }  // namespace
+
+void CopyHangUpString(char (&member)[HANGUP_STORE_SIZE], const std::string& text)
+{
+    size_t length = 0;
+    while (length < text.size()) {
+        const size_t next = length + cp932::CharLength(text, length);
+        if (next > HANGUP_STRING_MAX)
+            break;
+        length = next;
+    }
+    std::memcpy(member, text.data(), length);
+    member[length] = '\0';
+}
+
+std::string HangUpString(const char (&member)[HANGUP_STORE_SIZE])
+{
+    return std::string(member, strnlen(member, HANGUP_STRING_MAX));
+}
 
 void CSkiffaDlg::LoadSettings()
 {
@@ -120,40 +118,45 @@ void CSkiffaDlg::LoadSettings()
 
 void CSkiffaDlg::SaveSettings()
 {
-    const std::string& file = m_strIniFile;
+    // Every key goes into one copy of the file, which replaces it once at the
+    // end: the same bytes as key-by-key writes, in one atomic step.
+    ProfileWriter ini(m_strIniFile);
 
     const int count = static_cast<int>(m_aPort.size());
     for (int i = 0; i < count; ++i) {
         const CPortInfo& port = m_aPort[static_cast<size_t>(i)];
         const std::string section = PortSection(i + 1);
-        WritePrivateProfileStringA(section, "NAME", port.m_strName, file);
-        WritePrivateProfileInt(section, "SPEED", port.m_nSpeed, file);
-        WritePrivateProfileInt(section, "DATA", port.m_nData, file);
-        WritePrivateProfileInt(section, "STOP", port.m_nStop, file);
-        WritePrivateProfileInt(section, "PARITY", port.m_nParity, file);
-        WritePrivateProfileInt(section, "RING", port.m_nRing, file);
-        WritePrivateProfileInt(section, "INTERVAL", port.m_nRingInterval, file);
-        WritePrivateProfileInt(section, "CONNECT_INTERVAL", port.m_nConnectInterval, file);
-        WritePrivateProfileInt(section, "CONNECT", port.m_nConnect, file);
-        WritePrivateProfileInt(section, "DSR", port.m_bDsr, file);
+        ini.WriteString(section, "NAME", port.m_strName);
+        ini.WriteInt(section, "SPEED", port.m_nSpeed);
+        ini.WriteInt(section, "DATA", port.m_nData);
+        ini.WriteInt(section, "STOP", port.m_nStop);
+        ini.WriteInt(section, "PARITY", port.m_nParity);
+        ini.WriteInt(section, "RING", port.m_nRing);
+        ini.WriteInt(section, "INTERVAL", port.m_nRingInterval);
+        ini.WriteInt(section, "CONNECT_INTERVAL", port.m_nConnectInterval);
+        ini.WriteInt(section, "CONNECT", port.m_nConnect);
+        ini.WriteInt(section, "DSR", port.m_bDsr);
     }
     // The end of the list: an empty NAME in the section after the last port.
-    WritePrivateProfileStringA(PortSection(count + 1), "NAME", "", file);
+    ini.WriteString(PortSection(count + 1), "NAME", "");
 
-    WritePrivateProfileInt("SERVER", "PORT", m_nPort, file);
+    ini.WriteInt("SERVER", "PORT", m_nPort);
 
     // The seconds are stored; the tick counts follow from them on loading.
-    WritePrivateProfileInt("TIME", "NO_COMM", m_nNoCommTime, file);
-    WritePrivateProfileInt("TIME", "LIMIT", m_nLimitTime, file);
-    WritePrivateProfileInt("TIME", "KEEP", m_nKeepTime, file);
+    ini.WriteInt("TIME", "NO_COMM", m_nNoCommTime);
+    ini.WriteInt("TIME", "LIMIT", m_nLimitTime);
+    ini.WriteInt("TIME", "KEEP", m_nKeepTime);
 
-    WritePrivateProfileStringA("TEXT", "CHECK1", EscapeControlChars(HangUpString(m_szCheck1)), file);
-    WritePrivateProfileStringA("TEXT", "CHECK2", EscapeControlChars(HangUpString(m_szCheck2)), file);
-    WritePrivateProfileStringA("TEXT", "AFTER", EscapeControlChars(m_strAfter), file);
-    WritePrivateProfileStringA("TEXT", "FULL", EscapeControlChars(m_strFull), file);
+    ini.WriteString("TEXT", "CHECK1", EscapeControlChars(HangUpString(m_szCheck1)));
+    ini.WriteString("TEXT", "CHECK2", EscapeControlChars(HangUpString(m_szCheck2)));
+    ini.WriteString("TEXT", "AFTER", EscapeControlChars(m_strAfter));
+    ini.WriteString("TEXT", "FULL", EscapeControlChars(m_strFull));
 
-    WritePrivateProfileInt("ALL", "TRAY", m_bTray, file);
+    ini.WriteInt("ALL", "TRAY", m_bTray);
 
-    WritePrivateProfileInt("LOG", "ENABLE", m_bLog, file);
-    WritePrivateProfileStringA("LOG", "DIR", m_strLogDir, file);
+    ini.WriteInt("LOG", "ENABLE", m_bLog);
+    ini.WriteString("LOG", "DIR", m_strLogDir);
+
+    // A failed save is not reported; the old file stays whole.
+    (void)ini.Commit();
 }

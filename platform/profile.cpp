@@ -454,21 +454,30 @@ std::string GetPrivateProfileStringWhole(const std::string& section, const std::
     return text;
 }
 
-BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key,
-                                const std::string& text, const std::string& file)
-{
-    if (!IsWritable(section, key, text))
-        return FALSE;
-    const std::string target = ReplacementTarget(file);
-    std::string old;
+struct ProfileWriter::State {
+    std::string target;    // the file replaced: a link's target
+    std::string text;      // the file's bytes with every write so far
+    ReadResult read = ReadResult::Missing;
     struct stat st {};
-    const ReadResult read = ReadWholeFile(target, old, st);
+    bool changed = false;  // the text differs from the file's bytes
+};
+
+ProfileWriter::ProfileWriter(const std::string& file) : m(std::make_unique<State>())
+{
+    m->target = ReplacementTarget(file);
+    m->read = ReadWholeFile(m->target, m->text, m->st);
+}
+
+ProfileWriter::~ProfileWriter() = default;
+
+BOOL ProfileWriter::WriteString(const std::string& section, const std::string& key, const std::string& text)
+{
     // A file that exists but cannot be read is left alone: rewriting it from
     // nothing would lose every other line.
-    if (read == ReadResult::Failed)
+    if (m->read == ReadResult::Failed || !IsWritable(section, key, text))
         return FALSE;
-    const std::string updated = WithKeySet(old, section, key, EncodeValue(text));
-    if (read == ReadResult::Ok && updated == old)
+    std::string updated = WithKeySet(m->text, section, key, EncodeValue(text));
+    if (updated == m->text)
         return TRUE;
     // The last word on whether the names suit the file: the key must read
     // back as written (a section name ending in a lone lead byte, say, would
@@ -476,7 +485,37 @@ BOOL WritePrivateProfileStringA(const std::string& section, const std::string& k
     const auto stored = FindValue(updated, section, key);
     if (!stored || DecodeValue(*stored) != std::string_view(text))
         return FALSE;
-    return ReplaceFile(target, updated, read == ReadResult::Ok ? &st : nullptr) ? TRUE : FALSE;
+    m->text = std::move(updated);
+    m->changed = true;
+    return TRUE;
+}
+
+void ProfileWriter::WriteInt(const std::string& section, const std::string& key, int value)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", value);
+    WriteString(section, key, text);
+}
+
+BOOL ProfileWriter::Commit()
+{
+    if (m->read == ReadResult::Failed)
+        return FALSE;
+    if (!m->changed)
+        return TRUE;
+    if (!ReplaceFile(m->target, m->text, m->read == ReadResult::Ok ? &m->st : nullptr))
+        return FALSE;
+    // The file now holds the text: a later commit writes only what changes after this.
+    m->read = ReadResult::Ok;
+    m->changed = false;
+    return TRUE;
+}
+
+BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key,
+                                const std::string& text, const std::string& file)
+{
+    ProfileWriter writer(file);
+    return writer.WriteString(section, key, text) && writer.Commit() ? TRUE : FALSE;
 }
 
 void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,

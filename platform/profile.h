@@ -19,6 +19,7 @@
 // code-page bytes.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "platform/wintypes.h"
@@ -69,3 +70,28 @@ BOOL WritePrivateProfileStringA(const std::string& section, const std::string& k
 // reported.
 void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,
                             const std::string& file);
+
+// Many keys of one file written together: the file is read once, each write
+// follows exactly the rules of WritePrivateProfileStringA on the bytes held
+// here, and Commit replaces the file once, atomically, as that function does.
+// The file after a commit holds the same bytes as the same writes made one by
+// one; a crash or a failure before the rename leaves the old file whole.
+class ProfileWriter {
+public:
+    explicit ProfileWriter(const std::string& file);
+    ~ProfileWriter();
+    ProfileWriter(const ProfileWriter&) = delete;
+    ProfileWriter& operator=(const ProfileWriter&) = delete;
+
+    // FALSE, changing nothing, where WritePrivateProfileStringA refuses.
+    BOOL WriteString(const std::string& section, const std::string& key, const std::string& text);
+    // The value as "%d" text; whether the write succeeded is not reported.
+    void WriteInt(const std::string& section, const std::string& key, int value);
+    // Replaces the file when the writes changed its bytes: FALSE when that
+    // fails (the old file stays) or the file could not be read at all.
+    [[nodiscard]] BOOL Commit();
+
+private:
+    struct State;
+    std::unique_ptr<State> m;
+};

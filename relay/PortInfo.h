@@ -31,8 +31,13 @@ enum ConnectMode {
 // and 300+row must not overlap.
 constexpr int MAX_LINES = 100;
 
-// Size of the host's pending command line buffer and of a hang-up string.
+// Size of the host's pending command line buffer.
 constexpr int CMD_BUFFER_SIZE = 2048;
+
+// The longest hang-up string, in bytes, and the size of its store with the
+// terminating zero: the settings dialog accepts 2048 bytes, all of which are kept.
+constexpr int HANGUP_STRING_MAX = 2048;
+constexpr int HANGUP_STORE_SIZE = HANGUP_STRING_MAX + 1;
 
 struct CPortInfo {
     CSerialPort* m_pComm = nullptr;  // refers to, does not own, the open port

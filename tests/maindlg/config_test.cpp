@@ -249,7 +249,7 @@ TEST_F(Config, FullMissingAgainstEmpty)
 
 // Texts with CR LF pairs and TABs come back byte for byte, each stored on one
 // line; texts longer than 259 bytes are read whole; a hang-up string is cut
-// to 2047 bytes without splitting a double-byte character.
+// to 2048 bytes without splitting a double-byte character.
 TEST_F(Config, TextsRoundTrip)
 {
     const std::string after = "ATH0\r\n\tbye\r\n" + kHyo + "\t" + std::string(600, 'a');
@@ -270,12 +270,12 @@ TEST_F(Config, TextsRoundTrip)
     EXPECT_EQ(std::string(dlg->m_szCheck1), check1);
     EXPECT_EQ(std::string(dlg->m_szCheck2), check2);
 
-    // 2046 bytes and then "表": the character does not fit whole.
-    WriteBytes(m_ini, "[TEXT]\nCHECK1=" + std::string(2046, 'x') + kHyo + "tail\nCHECK2=" +
+    // 2047 bytes and then "表": the character does not fit whole.
+    WriteBytes(m_ini, "[TEXT]\nCHECK1=" + std::string(2047, 'x') + kHyo + "tail\nCHECK2=" +
                           std::string(3000, 'y') + "\n");
     dlg = Load();
-    EXPECT_EQ(std::string(dlg->m_szCheck1), std::string(2046, 'x'));
-    EXPECT_EQ(std::string(dlg->m_szCheck2), std::string(2047, 'y'));
+    EXPECT_EQ(std::string(dlg->m_szCheck1), std::string(2047, 'x'));
+    EXPECT_EQ(std::string(dlg->m_szCheck2), std::string(2048, 'y'));
 }
 
 // A file written by hand on Windows: blanks after values, quoted names and
@@ -470,7 +470,7 @@ TEST_F(Config, JunkFilesLoadSafely)
             EXPECT_FALSE(port.m_strName.empty());
             EXPECT_LE(port.m_strName.size(), 259u);
         }
-        EXPECT_LT(strnlen(dlg->m_szCheck1, CMD_BUFFER_SIZE), static_cast<size_t>(CMD_BUFFER_SIZE));
+        EXPECT_LT(strnlen(dlg->m_szCheck1, HANGUP_STORE_SIZE), static_cast<size_t>(HANGUP_STORE_SIZE));
         EXPECT_EQ(dlg->m_nNoCommCount, std::clamp<long long>(2LL * dlg->m_nNoCommTime, INT_MIN, INT_MAX));
     }
 }

@@ -421,3 +421,42 @@ TEST(Profile, RandomFilesReadAndWriteConsistently)
         }
     }
 }
+
+namespace {
+
+// Many keys written through one writer leave exactly the bytes the same
+// writes leave one by one, comments, unknown keys and CR LF included, and the
+// file is replaced once: a refused write changes nothing in either.
+TEST(ProfileWriter, OneCommitGivesTheBytesOfKeyByKeyWrites)
+{
+    TempDir dir;
+    const std::string start = "; a comment\r\n[COM1]\r\nNAME=COM1\r\nOWN=kept\r\n\r\n[OTHER]\r\nX = 1 \r\n";
+    WriteBytes(dir.File("one.ini"), start);
+    WriteBytes(dir.File("batch.ini"), start);
+    std::mt19937 rng(7);
+    const char* sections[] = {"COM1", "com2", "TEXT", "OTHER", "bad]section"};
+    const char* keys[] = {"NAME", "SPEED", "x", "AFTER", "=bad"};
+    const char* values[] = {"", "38400", " padded ", "\"quoted\"", "line\nbreak", "\x83\x5C"};
+    ProfileWriter batch(dir.File("batch.ini"));
+    for (int i = 0; i < 300; ++i) {
+        const std::string section = sections[rng() % 5], key = keys[rng() % 5], value = values[rng() % 6];
+        const BOOL alone = WritePrivateProfileStringA(section, key, value, dir.File("one.ini"));
+        ASSERT_EQ(batch.WriteString(section, key, value), alone) << section << "/" << key << "=" << value;
+    }
+    EXPECT_EQ(ReadBytes(dir.File("batch.ini")), start) << "nothing is written before the commit";
+    ASSERT_TRUE(batch.Commit());
+    EXPECT_EQ(ReadBytes(dir.File("batch.ini")), ReadBytes(dir.File("one.ini")));
+    EXPECT_EQ(OtherFiles(dir.Path(), {"one.ini", "batch.ini"}), std::vector<std::string>{});
+}
+
+// A commit that cannot replace the file says so and leaves nothing behind.
+TEST(ProfileWriter, FailedCommitIsReported)
+{
+    TempDir dir;
+    ProfileWriter writer(dir.File("missing-folder/korvo.ini"));
+    ASSERT_TRUE(writer.WriteString("SERVER", "PORT", "23"));
+    EXPECT_FALSE(writer.Commit());
+    EXPECT_FALSE(fs::exists(dir.File("missing-folder")));
+}
+
+}  // namespace
