@@ -34,7 +34,7 @@ void CSkiffaDlg::BuildMessageMap()
 {
     OnMessage(WM_SOCKET_NOTIFY, [this](WPARAM w, LPARAM l) { return OnSocketNotify(w, l); });
     OnMessage(WM_COMDATA, [this](WPARAM w, LPARAM l) { return OnComData(w, l); });
-    OnMessage(WM_GETUSERCOUNT, [this](WPARAM, LPARAM) { return LRESULT(ConnectedUserCount()); });
+    OnMessage(WM_GETUSERCOUNT, [this](WPARAM w, LPARAM l) { return OnGetUserCount(w, l); });
     OnMessage(WM_TIMER, [this](WPARAM w, LPARAM) {
         OnTimer(static_cast<UINT>(w));
         return LRESULT(0);

@@ -108,6 +108,7 @@ public:
 
     // --- applying settings (SkiffaDlgApply.cpp) ----------------------------
     void OnBnClickedComPort();
+    LRESULT OnGetUserCount(WPARAM wParam, LPARAM lParam);
 
     // The number of lines that have a caller.
     int ConnectedUserCount() const;

@@ -1,11 +1,18 @@
-// Handing a line's settings to the COM port settings dialog and taking back
-// what it returns.
+// The settings dialogs seen from the main window: filling them, and applying
+// and storing what comes back after OK.
+#include "platform/system.h"
 #include "settings/PortSetting.h"
 #include "maindlg/SkiffaDlg.h"
 
-// Opens the dialog for the first selected row; after OK its nine values go
-// into that row's record. Reopening the lines with them and saving them are
-// not done here yet.
+// What both dialogs ask before an OK that would cut calls.
+LRESULT CSkiffaDlg::OnGetUserCount(WPARAM, LPARAM)
+{
+    return ConnectedUserCount();
+}
+
+// Opens the dialog for the first selected row. After OK its nine values go
+// into that row's record and every line is reopened with them, whether or
+// not a value changed; then everything is saved.
 void CSkiffaDlg::OnBnClickedComPort()
 {
     const int row = m_listPort.GetNextItem(-1, LVNI_SELECTED);
@@ -37,4 +44,8 @@ void CSkiffaDlg::OnBnClickedComPort()
     edited.m_nConnectInterval = dlg.m_nConnectInterval;
     edited.m_nRingInterval = dlg.m_nRingInterval;
     edited.m_bDsr = dlg.m_bDsr;
+    ClosePorts();
+    Sleep(PORT_CLOSE_PAUSE_MS);
+    SetupPorts();
+    SaveSettings();
 }
