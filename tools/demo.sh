@@ -95,9 +95,11 @@ end_program() {
 }
 stop() {
   local status=${1:-0}
-  # A second Ctrl-C while the programs end must not cut the clean-up short.
-  trap '' INT TERM
+  # A second Ctrl-C while the programs end must not cut the clean-up short,
+  # nor may a closed output (a pipe whose reader Ctrl-C ended).
+  trap '' INT TERM PIPE
   trap - EXIT
+  set +e
   echo
   echo "demo: stopping"
   end_program "$skiffa_pid" skiffa
