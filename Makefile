@@ -1,5 +1,6 @@
 # Skiffa: build, test, demo and benchmarks. Every target installs what a fresh
-# Debian machine lacks first (scripts/install-deps).
+# Debian machine lacks first (scripts/install-deps; the benchmarks' own needs
+# from scripts/install-bench-deps).
 JOBS ?= $(shell nproc)
 SKIFFA_WERROR ?= OFF
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSKIFFA_WERROR=$(SKIFFA_WERROR)
@@ -8,15 +9,20 @@ SAN_ENV = ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
           UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
           TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 
-.PHONY: all deps build test test-plain test-asan test-tsan demo bench clean
+.PHONY: all deps bench-deps configure build test test-plain test-asan test-tsan demo bench clean
 
 all: build
 
 deps:
 	@scripts/install-deps
 
-build: deps
+bench-deps: deps
+	@scripts/install-bench-deps
+
+configure: deps
 	@cmake -S . -B build $(CMAKE_FLAGS) >/dev/null
+
+build: configure
 	@cmake --build build -j $(JOBS)
 
 test: test-plain test-asan test-tsan
@@ -34,10 +40,12 @@ test-tsan: deps
 	@cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && $(SAN_ENV) ctest -j $(JOBS) --output-on-failure
 
-demo: build
+# The demo builds only the two programs it runs.
+demo: configure
+	@cmake --build build -j $(JOBS) --target skiffa demohost
 	@tools/demo.sh
 
-bench: build
+bench: bench-deps build
 	@tools/bench.sh
 
 clean:

@@ -8,7 +8,8 @@
 // device registered under that name, else to the entry com/COMn in the
 // executable's folder when it exists (a symlink to any tty), else to
 // /dev/ttyS<n-1>. A port is open in at most one handle at a time, in this
-// process or any other (flock; TIOCEXCL as well, which root does not obey).
+// process or any other (its UUCP lock file, platform/comm_lock.h, where the
+// lock folder takes one; flock; TIOCEXCL as well, which root does not obey).
 //
 // All calls may be used from several threads at once on one handle; a handle
 // stays usable until CloseHandle, which wakes a thread blocked in

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: Skiffa on TCP port 2323 with its line COM1 wired to the demo host
 # (tools/demohost.cpp), a scripted BBS host on a pseudo-terminal. Everything
-# runs from the scratch folder demo-run/ in the repository; Ctrl-C ends both.
+# runs from the scratch folder demo-run/ in the repository; Ctrl-C ends both,
+# and so does the end of this script in any other way (both programs get
+# SIGTERM when it dies, and the demo host then removes its link).
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -57,6 +59,26 @@ fi
 
 host_pid=""
 skiffa_pid=""
+port=2323
+
+# Starts a program that gets SIGTERM when this script ends, however it ends
+# (setpriv's parent-death signal; without it only the trap below ends them).
+with_death_signal=()
+if setpriv --help 2>/dev/null | grep -q -- --pdeathsig; then
+  with_death_signal=(setpriv --pdeathsig TERM)
+fi
+
+# True when the process $1 itself listens on TCP port $2: one of its open
+# sockets is a listening socket of that port.
+owns_listener() {
+  local pid=$1 hex inode
+  hex=$(printf ':%04X' "$2")
+  for inode in $(awk -v p="$hex" '$4 == "0A" && substr($2, length($2) - 4) == p { print $10 }' \
+                   /proc/net/tcp /proc/net/tcp6 2>/dev/null); do
+    ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "socket:\[$inode\]" && return 0
+  done
+  return 1
+}
 # Ends a program by SIGTERM, and by SIGKILL if it is still there 5 s later
 # (a message box left open at start-up keeps Skiffa from ending).
 end_program() {
@@ -73,7 +95,11 @@ end_program() {
 }
 stop() {
   local status=${1:-0}
-  trap - INT TERM EXIT
+  # A second Ctrl-C while the programs end must not cut the clean-up short,
+  # nor may a closed output (a pipe whose reader Ctrl-C ended).
+  trap '' INT TERM PIPE
+  trap - EXIT
+  set +e
   echo
   echo "demo: stopping"
   end_program "$skiffa_pid" skiffa
@@ -84,7 +110,7 @@ trap stop INT TERM EXIT
 
 # Both programs run in sessions of their own, so that Ctrl-C reaches only this
 # script, whose trap then ends them in order.
-setsid "$build/demohost" "$run" 1 &
+setsid "${with_death_signal[@]}" "$build/demohost" "$run" 1 &
 host_pid=$!
 for _ in $(seq 100); do
   [ -L "$run/com/COM1" ] && break
@@ -93,27 +119,26 @@ for _ in $(seq 100); do
 done
 [ -L "$run/com/COM1" ] || { echo "demo: the demo host made no line" >&2; exit 1; }
 
-(cd "$run" && exec setsid ./skiffa) &
+(cd "$run" && exec setsid "${with_death_signal[@]}" ./skiffa) &
 skiffa_pid=$!
 
-# Skiffa reports a listener it could not open in a message box, which nobody
-# sees on the offscreen platform: look for the listener here.
+# Skiffa reports a listener it could not open in a message box (and on
+# stderr): make sure the listener on the port is Skiffa's own, not another
+# program's.
 listening=""
-command -v ss >/dev/null || listening=unknown
 for _ in $(seq 50); do
-  [ -n "$listening" ] && break
-  if ss -Hltn 'sport = :2323' 2>/dev/null | grep -q .; then listening=1; break; fi
+  if owns_listener "$skiffa_pid" "$port"; then listening=1; break; fi
   kill -0 "$skiffa_pid" 2>/dev/null || break
   sleep 0.1
 done
 if [ -z "$listening" ]; then
-  echo "demo: Skiffa does not listen on port 2323: another program uses it, or an" >&2
-  echo "demo: earlier run's connections still hold it (TIME_WAIT; try again in a minute)" >&2
+  echo "demo: Skiffa does not listen on port $port (its message above says why): another" >&2
+  echo "demo: program may use the port, or an earlier run's connections still hold it" >&2
   stop 1
 fi
 
 echo "demo: Skiffa runs in $run (log files land there too)"
-echo "demo: call in with:  telnet localhost 2323"
+echo "demo: call in with:  telnet localhost $port"
 echo "demo: type a line to have it echoed, 'bye' to hang up; Ctrl-C here ends the demo"
 
 # Until Ctrl-C, or until either program ends by itself.

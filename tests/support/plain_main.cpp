@@ -1,4 +1,5 @@
-// Test entry point for suites that need no window system.
+// Test entry point for suites that need no window system. Serial ports
+// take their lock files in the tests' own lock folder.
 #include <gtest/gtest.h>
 
 #include "support/lock_folder.h"

@@ -1,5 +1,6 @@
 // Test entry point for suites that use the window framework: one application
-// object on the offscreen platform, made before any test runs.
+// object on the offscreen platform, made before any test runs. Serial ports
+// take their lock files in the tests' own lock folder.
 #include <QApplication>
 #include <cstdlib>
 #include <gtest/gtest.h>
