@@ -101,6 +101,8 @@ public:
     LRESULT OnLvnItemchangedPortList(NMHDR* pNMHDR);
 
     // --- applying settings (SkiffaDlgApply.cpp) ----------------------------
+    void OnSetting();
+    void OnBnClickedSetting();
     void OnBnClickedComPort();
 
     // The number of lines that have a caller.

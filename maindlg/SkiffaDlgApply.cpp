@@ -1,7 +1,49 @@
-// Handing a line's settings to the COM port settings dialog and taking back
-// what it returns.
+// Handing the settings to the two settings dialogs and taking back what they
+// return.
+#include <cstring>
+
 #include "settings/PortSetting.h"
+#include "settings/Setting.h"
 #include "maindlg/SkiffaDlg.h"
+
+namespace {
+
+// A hang-up string store's text, up to its terminating zero (or its end).
+std::string TextOfStore(const char (&store)[CMD_BUFFER_SIZE])
+{
+    return std::string(store, strnlen(store, sizeof store));
+}
+
+}  // namespace
+
+// The general settings dialog, filled from the main dialog's settings.
+void CSkiffaDlg::OnSetting()
+{
+    CSetting dlg(this);
+    dlg.m_nNoCommTime = m_nNoCommTime;
+    dlg.m_nLimitTime = m_nLimitTime;
+    dlg.m_strCheck[0] = TextOfStore(m_szCheck1);
+    dlg.m_strCheck[1] = TextOfStore(m_szCheck2);
+    dlg.m_strAfter = m_strAfter;
+    dlg.m_strFull = m_strFull;
+    dlg.m_nKeepTime = m_nKeepTime;
+    dlg.m_nPort = m_nPort;
+    dlg.SetPorts(m_aPort);
+    dlg.m_bTray = m_bTray;
+    dlg.m_bLog = m_bLog;
+    dlg.m_strLogDir = m_strLogDir;
+    dlg.m_bDebugLog = m_bDebugLog;
+    if (dlg.DoModal() != IDOK)
+        return;
+    // Taking the values back and applying them go here. Until they do, OK
+    // changes nothing, as Cancel does.
+}
+
+// The settings button does what the settings command does.
+void CSkiffaDlg::OnBnClickedSetting()
+{
+    OnSetting();
+}
 
 // Opens the dialog for the first selected row; after OK its nine values go
 // into that row's record. Reopening the lines with them and saving them are
