@@ -39,6 +39,7 @@ void CSkiffaDlg::BuildMessageMap()
         OnTimer(static_cast<UINT>(w));
         return LRESULT(0);
     });
+    OnCommand(ID_SETTING, [this] { OnSetting(); });
     OnMessage(WM_WINDOWPOSCHANGING, [this](WPARAM, LPARAM l) {
         // While the window lives in the tray, nothing may show it.
         auto* pos = reinterpret_cast<WINDOWPOS*>(l);
@@ -46,6 +47,7 @@ void CSkiffaDlg::BuildMessageMap()
             pos->flags &= ~SWP_SHOWWINDOW;
         return LRESULT(0);
     });
+    OnControl(BN_CLICKED, IDC_SETTING, [this] { OnBnClickedSetting(); });
     OnControl(BN_CLICKED, IDC_COMPORT, [this] { OnBnClickedComPort(); });
     OnNotify(LVN_ITEMCHANGED, IDC_PORT_LIST, [this](NMHDR* hdr) { return OnLvnItemchangedPortList(hdr); });
 }

@@ -38,6 +38,12 @@ constexpr UINT TIMER_CONNECT = 300;  // + row: the delayed CONNECT
 
 
 
+class CSetting;
+
+// A limit in seconds counted in ticks. A value from a hand-edited file can be
+// as large as an int holds; the count stops at the int's range.
+int SecondsToTicks(int seconds);
+
 // Copies a hang-up string into its store: at most HANGUP_STRING_MAX bytes and
 // the zero, cut before a double-byte character that would not fit whole.
 void CopyHangUpString(char (&member)[HANGUP_STORE_SIZE], const std::string& text);
@@ -107,6 +113,9 @@ public:
     LRESULT OnLvnItemchangedPortList(NMHDR* pNMHDR);
 
     // --- applying settings (SkiffaDlgApply.cpp) ----------------------------
+    void OnSetting();
+    void OnBnClickedSetting();
+    void TakeBackGeneralSettings(const CSetting& dlg);
     void OnBnClickedComPort();
     LRESULT OnGetUserCount(WPARAM wParam, LPARAM lParam);
 

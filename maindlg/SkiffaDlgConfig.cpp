@@ -26,17 +26,6 @@ std::string PortSection(int n)
     return section;
 }
 
-// A limit in seconds counted in 500 ms ticks. A value from a hand-edited file
-// can be as large as an int holds; the count stops at the int's range.
-int SecondsToTicks(int seconds)
-{
-    const long long ticks = 1000LL / TICK_MS * seconds;
-    if (ticks > INT_MAX)
-        return INT_MAX;
-    if (ticks < INT_MIN)
-        return INT_MIN;
-    return static_cast<int>(ticks);
-}
 
 std::string ReadShortText(const std::string& section, const std::string& key, const std::string& file)
 {
@@ -52,6 +41,16 @@ std::string ReadText(const std::string& key, const std::string& def, const std::
 }
 
 }  // namespace
+
+int SecondsToTicks(int seconds)
+{
+    const long long ticks = 1000LL / TICK_MS * seconds;
+    if (ticks > INT_MAX)
+        return INT_MAX;
+    if (ticks < INT_MIN)
+        return INT_MIN;
+    return static_cast<int>(ticks);
+}
 
 void CopyHangUpString(char (&member)[HANGUP_STORE_SIZE], const std::string& text)
 {

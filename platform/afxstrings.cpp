@@ -23,6 +23,11 @@ std::string AfxLoadString(unsigned id)
     return utf8 != nullptr ? cp932::FromUtf8(utf8) : std::string();
 }
 
+std::string AfxFormatString1(unsigned id, const std::string& s1)
+{
+    return AfxFormatString2(id, s1, "%2");  // "%2" stands for itself
+}
+
 std::string AfxFormatString2(unsigned id, const std::string& s1, const std::string& s2)
 {
     const std::string format = AfxLoadString(id);

@@ -20,6 +20,9 @@ void AfxSetStringTable(StringTableLookup lookup);
 // no such id or no table was handed over.
 std::string AfxLoadString(unsigned id);
 
+// The text of entry `id` with every "%1" replaced by `s1`.
+std::string AfxFormatString1(unsigned id, const std::string& s1);
+
 // The text of entry `id` with every "%1" replaced by `s1` and every "%2" by
 // `s2`; any other '%' stays as it is.
 std::string AfxFormatString2(unsigned id, const std::string& s1, const std::string& s2);

@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -45,6 +48,11 @@ int GetSystemMetrics(int index)
     case SM_CXEDGE: return 2;
     default: return 0;
     }
+}
+
+QWidget* GetFocus()
+{
+    return QApplication::focusWidget();
 }
 
 void DDX_Control(CDataExchange* pDX, unsigned id, CWndControl& control)
@@ -279,17 +287,119 @@ void CComboBox::ResetContent()
 
 std::string CEdit::GetText() const
 {
-    if (const auto* e = qobject_cast<QLineEdit*>(m_widget))
-        return cp932::FromQString(e->text());
-    if (const auto* p = qobject_cast<QPlainTextEdit*>(m_widget))
-        return cp932::FromQString(p->toPlainText());
-    return {};
+    return GetEditText(m_widget);
 }
 
 void CEdit::SetText(const std::string& text)
 {
-    if (auto* e = qobject_cast<QLineEdit*>(m_widget))
-        e->setText(cp932::ToQString(text));
-    else if (auto* p = qobject_cast<QPlainTextEdit*>(m_widget))
-        p->setPlainText(cp932::ToQString(text));
+    SetEditText(m_widget, text);
+}
+
+void CEdit::SetLimitText(size_t maxBytes)
+{
+    LimitEditText(m_widget, maxBytes);
+}
+
+// --- CListBox -------------------------------------------------------------------
+// Every change here blocks the list's signals: only the user's own choices
+// are reported as selection changes.
+
+QListWidget* CListBox::List() const
+{
+    return qobject_cast<QListWidget*>(m_widget);
+}
+
+int CListBox::GetCount() const
+{
+    const QListWidget* l = List();
+    return l != nullptr ? l->count() : 0;
+}
+
+int CListBox::GetCurSel() const
+{
+    const QListWidget* l = List();
+    if (l == nullptr)
+        return LB_ERR;
+    for (int i = 0; i < l->count(); ++i) {
+        if (l->item(i)->isSelected())
+            return i;
+    }
+    return LB_ERR;
+}
+
+int CListBox::SetCurSel(int index)
+{
+    QListWidget* l = List();
+    if (l == nullptr)
+        return LB_ERR;
+    const QSignalBlocker quiet(l);
+    if (index < 0 || index >= l->count()) {
+        l->clearSelection();
+        return LB_ERR;
+    }
+    l->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+    return index;
+}
+
+int CListBox::AddString(const std::string& text)
+{
+    return InsertString(-1, text);
+}
+
+int CListBox::InsertString(int index, const std::string& text)
+{
+    QListWidget* l = List();
+    if (l == nullptr || index > l->count())
+        return LB_ERR;
+    const QSignalBlocker quiet(l);
+    const int row = index < 0 ? l->count() : index;
+    l->insertItem(row, cp932::ToQString(text));
+    return row;
+}
+
+int CListBox::DeleteString(int index)
+{
+    QListWidget* l = List();
+    if (l == nullptr || index < 0 || index >= l->count())
+        return LB_ERR;
+    const QSignalBlocker quiet(l);
+    const bool wasSelected = l->item(index)->isSelected();
+    delete l->takeItem(index);
+    // The view would move the selection on to the next entry.
+    if (wasSelected) {
+        l->clearSelection();
+        l->setCurrentRow(-1, QItemSelectionModel::NoUpdate);
+    }
+    return l->count();
+}
+
+std::string CListBox::GetText(int index) const
+{
+    const QListWidget* l = List();
+    if (l == nullptr || index < 0 || index >= l->count())
+        return {};
+    return cp932::FromQString(l->item(index)->text());
+}
+
+void CListBox::ResetContent()
+{
+    if (QListWidget* l = List()) {
+        const QSignalBlocker quiet(l);
+        l->clear();
+    }
+}
+
+// --- CStatic --------------------------------------------------------------------
+
+void CStatic::SetWindowText(const std::string& text)
+{
+    if (auto* label = qobject_cast<QLabel*>(m_widget))
+        label->setText(cp932::ToQString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+}
+
+std::string CStatic::GetWindowText() const
+{
+    const auto* label = qobject_cast<const QLabel*>(m_widget);
+    return label != nullptr ? cp932::FromQString(QString(label->text()).replace(u'\n', QStringLiteral("\r\n")))
+                            : std::string();
 }

@@ -29,29 +29,6 @@ bool IsDigit(char c)
     return c >= '0' && c <= '9';
 }
 
-std::string EditText(const QWidget* w)
-{
-    if (const auto* e = qobject_cast<const QLineEdit*>(w))
-        return cp932::FromQString(e->text());
-    if (const auto* p = qobject_cast<const QPlainTextEdit*>(w))
-        return cp932::FromQString(p->toPlainText());
-    return {};
-}
-
-// Sets an edit's text only when it differs, so an unchanged field keeps its
-// cursor and selection.
-void SetEditText(QWidget* w, const std::string& text)
-{
-    const QString q = cp932::ToQString(text);
-    if (auto* e = qobject_cast<QLineEdit*>(w)) {
-        if (e->text() != q)
-            e->setText(q);
-    } else if (auto* p = qobject_cast<QPlainTextEdit*>(w)) {
-        if (p->toPlainText() != q)
-            p->setPlainText(q);
-    }
-}
-
 }  // namespace
 
 // --- the exchange ---------------------------------------------------------------
@@ -61,6 +38,11 @@ QWidget* CDataExchange::PrepareCtrl(unsigned id)
     m_idLastControl = id;
     m_bEditLastControl = false;
     return m_pDlgWnd->GetDlgItem(id);
+}
+
+QWidget* CDataExchange::LastCtrl() const
+{
+    return m_pDlgWnd->GetDlgItem(m_idLastControl);
 }
 
 QWidget* CDataExchange::PrepareEditCtrl(unsigned id)
@@ -119,8 +101,60 @@ void DDX_Text(CDataExchange* pDX, unsigned id, int& value)
         SetEditText(w, std::to_string(value));
         return;
     }
-    if (!ParseDialogInt(EditText(w), value))
+    if (!ParseDialogInt(GetEditText(w), value))
         pDX->Fail(AfxLoadString(AFX_IDP_PARSE_INT));
+}
+
+void DDX_Text(CDataExchange* pDX, unsigned id, std::string& value)
+{
+    if (pDX->Stopped())
+        return;
+    QWidget* w = pDX->PrepareEditCtrl(id);
+    if (w == nullptr)
+        return;
+    if (pDX->m_bSaveAndValidate)
+        value = GetEditText(w);
+    else
+        SetEditText(w, value);
+}
+
+void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int maxBytes)
+{
+    if (pDX->Stopped() || maxBytes < 0)
+        return;
+    const auto limit = static_cast<size_t>(maxBytes);
+    if (!pDX->m_bSaveAndValidate) {
+        LimitEditText(pDX->LastCtrl(), limit);
+        return;
+    }
+    if (value.size() > limit)
+        pDX->Fail(AfxFormatString1(AFX_IDP_PARSE_STRING_SIZE, std::to_string(maxBytes)));
+}
+
+void DDX_CBString(CDataExchange* pDX, unsigned id, std::string& value)
+{
+    if (pDX->Stopped())
+        return;
+    auto* combo = qobject_cast<QComboBox*>(pDX->PrepareCtrl(id));
+    if (combo == nullptr)
+        return;
+    if (pDX->m_bSaveAndValidate) {
+        value = cp932::FromQString(combo->currentText());
+        return;
+    }
+    // An empty text would begin every item; it selects none, so that it comes
+    // back as it went in.
+    const QString text = cp932::ToQString(value);
+    for (int i = 0; !text.isEmpty() && i < combo->count(); ++i) {
+        if (combo->itemText(i).startsWith(text, Qt::CaseInsensitive)) {
+            combo->setCurrentIndex(i);
+            return;
+        }
+    }
+    if (!combo->isEditable())
+        return;  // a drop-down list shows only its items
+    combo->setCurrentIndex(-1);
+    combo->setEditText(text);
 }
 
 void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal)

@@ -21,6 +21,8 @@ public:
     // has no control of that id.
     QWidget* PrepareCtrl(unsigned id);
     QWidget* PrepareEditCtrl(unsigned id);
+    // The control last prepared; null when there is none.
+    QWidget* LastCtrl() const;
 
     // Rejects the last prepared control's value: `message` in the framework's
     // box (exclamation icon, the program's name as caption), the focus on the
@@ -47,6 +49,22 @@ void DDX_Control(CDataExchange* pDX, unsigned id, CWndControl& control);
 // An int in an edit: shown with "%d"; taken as ParseDialogInt reads it, and
 // rejected with message 61712 when no number can be read.
 void DDX_Text(CDataExchange* pDX, unsigned id, int& value);
+
+// A text in an edit, as GetEditText hands it out (a multi-line edit's line
+// breaks as CR LF).
+void DDX_Text(CDataExchange* pDX, unsigned id, std::string& value);
+
+// While values are taken: rejects a text of more than maxBytes code-page
+// bytes (a double-byte character counts two) with message 61716 naming the
+// limit. While values are shown: the user can type no more than that into
+// the edit last exchanged.
+void DDV_MaxChars(CDataExchange* pDX, const std::string& value, int maxBytes);
+
+// The text of a combo box. Taken: the text its field shows. Shown: the first
+// item that begins with the text, compared without regard to case, is
+// selected; when none does (or the text is empty), no item is selected and an
+// editable combo box shows the text as it is.
+void DDX_CBString(CDataExchange* pDX, unsigned id, std::string& value);
 
 // While values are taken: rejects a value outside minVal to maxVal (both
 // allowed) with message 61714 naming the two ends. While values are shown it

@@ -14,10 +14,12 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QValidator>
 #include <QWindowStateChangeEvent>
 
 #include "platform/cp932.h"
@@ -106,6 +108,73 @@ void BaseUnits(const QFont& font, int& bx, int& by)
     if (by <= 0) by = 13;
 }
 
+// An edit that takes only digits from the keyboard and the clipboard, as the
+// system's digits-only edits do: what a change would insert must be digits;
+// text set by the program, and what is already there, are not judged.
+class DigitsOnlyValidator : public QValidator {
+public:
+    explicit DigitsOnlyValidator(QLineEdit* edit) : QValidator(edit), m_old(edit->text())
+    {
+        // The edit changes its text before it asks; the last text it took is
+        // what the change is measured against.
+        connect(edit, &QLineEdit::textChanged, this, [this](const QString& text) { m_old = text; });
+    }
+    State validate(QString& input, int& /*pos*/) const override
+    {
+        const QString& old = m_old;
+        qsizetype begin = 0;
+        const qsizetype shortest = std::min(input.size(), old.size());
+        while (begin < shortest && input[begin] == old[begin])
+            ++begin;
+        qsizetype same = 0;
+        while (same < shortest - begin && input[input.size() - 1 - same] == old[old.size() - 1 - same])
+            ++same;
+        for (qsizetype i = begin; i < input.size() - same; ++i) {
+            if (input[i] < u'0' || input[i] > u'9')
+                return Invalid;
+        }
+        return Acceptable;
+    }
+
+private:
+    QString m_old;
+};
+
+// A single-selection list box: a click or a key always selects the entry it
+// meets, Ctrl does not take the selection away, and a click below the last
+// entry leaves the selection as it is.
+class ListBoxWidget : public QListWidget {
+public:
+    explicit ListBoxWidget(QWidget* parent) : QListWidget(parent)
+    {
+        setSelectionMode(QAbstractItemView::SingleSelection);
+        setSortingEnabled(false);
+    }
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override
+    {
+        const QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(index, event);
+        return (flags & QItemSelectionModel::Deselect) ? QItemSelectionModel::ClearAndSelect : flags;
+    }
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        if (!indexAt(event->position().toPoint()).isValid()) {
+            setFocus(Qt::MouseFocusReason);
+            return;
+        }
+        QListWidget::mousePressEvent(event);
+    }
+};
+
+// The property that marks a multi-line edit in which Enter starts a line.
+const char* const kWantReturn = "skiffaWantReturn";
+
+bool IsEnterKey(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
 }  // namespace
 
 CDialogEx::CDialogEx(const DialogTemplate& tmpl, QWidget* parent)
@@ -170,23 +239,39 @@ void CDialogEx::BuildFromTemplate()
         case ControlKind::CheckBox:
             w = new QCheckBox(text, this);
             break;
-        case ControlKind::ComboBox:
-            w = new QComboBox(this);
+        case ControlKind::ComboBox: {
+            auto* combo = new QComboBox(this);
+            if (ct.style & TS_DROPDOWN) {
+                // The field takes what is typed as it is: no completion, and
+                // nothing typed becomes an item of the list.
+                combo->setEditable(true);
+                combo->setInsertPolicy(QComboBox::NoInsert);
+                combo->setCompleter(nullptr);
+            }
+            w = combo;
             break;
+        }
         case ControlKind::Edit: {
             auto* e = new QLineEdit(text, this);
             e->setReadOnly(ct.style & TS_READONLY);
+            if (ct.style & TS_NUMBER)
+                e->setValidator(new DigitsOnlyValidator(e));
             w = e;
             break;
         }
         case ControlKind::MultiLineEdit: {
             auto* e = new QPlainTextEdit(text, this);
             e->setReadOnly(ct.style & TS_READONLY);
+            e->setTabChangesFocus(true);  // Tab moves on, as in every dialog
+            e->setLineWrapMode((ct.style & TS_AUTOHSCROLL) ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+            e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+            e->setProperty(kWantReturn, (ct.style & TS_WANTRETURN) != 0);
             w = e;
             break;
         }
         case ControlKind::ListBox:
-            w = new QListWidget(this);
+            w = new ListBoxWidget(this);
             break;
         case ControlKind::GroupBox:
             w = new QGroupBox(text, this);
@@ -195,6 +280,7 @@ void CDialogEx::BuildFromTemplate()
             auto* label = new QLabel(text, this);
             label->setTextFormat(Qt::PlainText);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(ct.style & TS_MULTILINE);
             w = label;
             break;
         }
@@ -282,6 +368,9 @@ void CDialogEx::WireControl(const ControlTemplate& ct, QWidget* w)
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         // Only the user's choice is a selection change; setting one is not.
         connect(combo, &QComboBox::activated, this, [command] { command(CBN_SELCHANGE); });
+    } else if (auto* list = qobject_cast<QListWidget*>(w)) {
+        if (ct.style & TS_NOTIFY)
+            connect(list, &QListWidget::itemSelectionChanged, this, [command] { command(LBN_SELCHANGE); });
     } else if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
         connect(tree, &QTreeWidget::itemSelectionChanged, this, [notify] { notify(LVN_ITEMCHANGED); });
         connect(tree, &QTreeWidget::customContextMenuRequested, this, [notify] { notify(NM_RCLICK); });
@@ -596,10 +685,30 @@ bool CDialogEx::PreTranslateKey(QKeyEvent* event)
 // focus acts on them.
 bool CDialogEx::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && watched == QApplication::focusWidget() &&
-        PreTranslateKey(static_cast<QKeyEvent*>(event)))
-        return true;
+    if (event->type() == QEvent::KeyPress && watched == QApplication::focusWidget()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (PreTranslateKey(key))
+            return true;
+        if (auto* edit = qobject_cast<QPlainTextEdit*>(watched); edit != nullptr && IsEnterKey(key))
+            return MultiLineEnter(edit, key);
+    }
     return QDialog::eventFilter(watched, event);
+}
+
+// Enter in a multi-line edit starts a new line only with the want-return
+// style or with Ctrl held; otherwise it is the dialog's Enter. With Alt held
+// it does nothing.
+bool CDialogEx::MultiLineEnter(QPlainTextEdit* edit, QKeyEvent* event)
+{
+    if (event->modifiers() & Qt::AltModifier)
+        return true;
+    if (edit->property(kWantReturn).toBool() || (event->modifiers() & Qt::ControlModifier)) {
+        if (!edit->isReadOnly())
+            edit->textCursor().insertBlock();
+        return true;
+    }
+    keyPressEvent(event);
+    return true;
 }
 
 // What the dialog does with the keys its controls leave: Enter presses the
@@ -611,6 +720,12 @@ void CDialogEx::keyPressEvent(QKeyEvent* event)
     // come to the dialog first pass it here.
     QWidget* focus = QApplication::focusWidget();
     if (std::find(m_items.begin(), m_items.end(), focus) == m_items.end() && PreTranslateKey(event)) {
+        event->accept();
+        return;
+    }
+    // Alt with Enter or Esc is a system key, which the dialog leaves alone.
+    const bool alt = (event->modifiers() & Qt::AltModifier) != 0;
+    if (alt && (IsEnterKey(event) || event->key() == Qt::Key_Escape)) {
         event->accept();
         return;
     }

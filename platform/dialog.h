@@ -16,6 +16,8 @@
 #include "platform/wintypes.h"
 
 class QEventLoop;
+class QKeyEvent;
+class QPlainTextEdit;
 class QTimer;
 class QWidget;
 
@@ -162,6 +164,7 @@ private:
     void ExecuteDlgInit();
     void FocusFirstTabStop();
     bool PreTranslateKey(QKeyEvent* event);
+    bool MultiLineEnter(QPlainTextEdit* edit, QKeyEvent* event);
     UINT EnterCommandId() const;
 
     const DialogTemplate& m_template;

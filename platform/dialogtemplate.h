@@ -9,10 +9,10 @@ enum class ControlKind {
     PushButton,
     DefPushButton,
     CheckBox,
-    ComboBox,    // drop-down list
+    ComboBox,    // drop-down list; editable with TS_DROPDOWN
     Edit,
     MultiLineEdit,
-    ListBox,
+    ListBox,     // single selection, unsorted
     GroupBox,
     Static,
 };
@@ -29,6 +29,11 @@ enum TemplateStyle : unsigned {
     TS_MINIMIZEBOX = 1u << 6,  // dialog: minimise button
     TS_SYSMENU = 1u << 7,      // dialog: system menu
     TS_APPWINDOW = 1u << 8,    // dialog: own taskbar button
+    TS_DROPDOWN = 1u << 9,     // combo box: a text field of its own above the list
+    TS_WANTRETURN = 1u << 10,  // multi-line edit: Enter starts a new line
+    TS_AUTOHSCROLL = 1u << 11, // edit: long lines scroll sideways instead of wrapping
+    TS_NOTIFY = 1u << 12,      // list box: reports the user's selection changes
+    TS_MULTILINE = 1u << 13,   // static: several lines, wrapped at words
 };
 
 struct ControlTemplate {

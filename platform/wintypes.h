@@ -43,6 +43,7 @@ constexpr UINT WM_APP = 0x8000;
 // Notification codes carried by WM_COMMAND and WM_NOTIFY.
 constexpr UINT BN_CLICKED = 0;
 constexpr UINT CBN_SELCHANGE = 1;
+constexpr UINT LBN_SELCHANGE = 1;
 constexpr int NM_RCLICK = -5;
 constexpr int LVN_ITEMCHANGED = -101;
 

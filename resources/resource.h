@@ -28,6 +28,30 @@ constexpr unsigned IDC_CONNECT = 1021;
 constexpr unsigned IDC_CONNECT_INTERVAL = 1022;
 constexpr unsigned IDC_DSR = 1025;
 
+// Controls of the general settings dialog: the port pool editor, the TCP
+// port, times, texts and options.
+constexpr unsigned IDC_FREE_PORTS = 1001;
+constexpr unsigned IDC_USE_PORTS = 1002;
+constexpr unsigned IDC_POOL_ADD = 1003;
+constexpr unsigned IDC_POOL_DELETE = 1004;
+constexpr unsigned IDC_POOL_UP = 1005;
+constexpr unsigned IDC_POOL_DOWN = 1006;
+constexpr unsigned IDC_POOL_SETTING = 1007;
+constexpr unsigned IDC_TCP_PORT = 1008;
+constexpr unsigned IDC_NOCOMM_TIME = 1009;
+constexpr unsigned IDC_LIMIT_TIME = 1010;
+constexpr unsigned IDC_KEEP_TIME = 1011;
+constexpr unsigned IDC_CHECK1 = 1013;
+constexpr unsigned IDC_CHECK2 = 1014;
+constexpr unsigned IDC_AFTER = 1015;
+constexpr unsigned IDC_FULL = 1021;
+constexpr unsigned IDC_POOL_INFO = 1024;
+constexpr unsigned IDC_TRAY = 1025;
+constexpr unsigned IDC_LOG = 1026;
+constexpr unsigned IDC_LOG_DIR = 1027;
+constexpr unsigned IDC_BROWSE = 1028;
+constexpr unsigned IDC_DEBUG_LOG = 1029;
+
 // Menu commands.
 constexpr unsigned ID_SETTING = 32773;
 constexpr unsigned ID_TRAY_EXIT = 32774;
@@ -52,6 +76,7 @@ constexpr unsigned IDS_CONFIRM_EXIT_CONNECTED = 213;
 constexpr unsigned IDS_FULL_TEXT = 214;
 constexpr unsigned IDS_SETTING_SUFFIX = 215;
 constexpr unsigned IDS_SELECT_LOG_DIR = 216;
+constexpr unsigned IDS_PARITY_FIRST = 300;  // 300 + parity, up to 302
 constexpr unsigned IDS_RING_NONE = 310;  // 310 + RING count, up to 313
 constexpr unsigned IDS_CONNECT_FIRST = 314;  // 314 + CONNECT mode, up to 316
 constexpr unsigned IDS_DSR_KEEP = 320;
