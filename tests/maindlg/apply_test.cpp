@@ -188,7 +188,8 @@ TEST_F(RelayTest, GeneralDialogMovesTheListenerAndReopensForTheDebugOption)
 // the old listener is gone.
 TEST_F(RelayTest, GeneralDialogWritesATcpPortThatCannotBeBound)
 {
-    auto dev = Device("COM91");
+    auto dev1 = Device("COM91");
+    auto dev2 = Device("COM92");
     const int busy = scratch::FreeTcpPort();
     Run(kTwoLines, [&](CSkiffaDlg& dlg) {
         const int oldPort = ListenPort(dlg);
