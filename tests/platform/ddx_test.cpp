@@ -35,6 +35,7 @@ TEST(ParseDialogInt, ReadsAsPercentDFromTheFirst63Bytes)
         {"007x", true, 7},
         {"2147483647", true, INT_MAX},
         {"2147483648", true, INT_MAX},  // beyond the range: its nearest end, never a wrapped value
+        {"4294967296", true, INT_MAX},
         {"99999999999999999999", true, INT_MAX},
         {"-2147483648", true, INT_MIN},
         {"-4294967297", true, INT_MIN},
@@ -43,6 +44,7 @@ TEST(ParseDialogInt, ReadsAsPercentDFromTheFirst63Bytes)
         {std::string(62, '0') + "12", true, 1},
         {"", false, 0},
         {"+", false, 0},
+        {"-", false, 0},
         {"+-1", false, 0},
         {"x1", false, 0},
         {cp932::FromUtf8("１２"), false, 0},  // full-width digits are not digits

@@ -11,10 +11,6 @@
 TEST(PortSettingDialogLook, FitsItsTemplateInAJapaneseFont)
 {
     CPortSetting dlg;
-    dlg.m_nSpeed = 38400;
-    dlg.m_nData = 8;
-    dlg.m_nStop = 1;
-    dlg.m_strPortName = "COM3";
     QImage picture;
     std::vector<QWidget*> controls;
     QTimer::singleShot(0, [&] {

@@ -8,8 +8,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <array>
 #include <filesystem>
 #include <functional>
+#include <tuple>
 #include <gtest/gtest.h>
 
 #include "platform/cp932.h"
@@ -18,73 +20,43 @@
 #include "resources/resource.h"
 #include "settings/PortSetting.h"
 #include "settings/UserCount.h"
-#include "resources/ResString.h"
 
 namespace {
 
-std::string Sjis(const char* utf8)
+constexpr const char* kNotANumber = "整数を入力してください。";
+constexpr const char* kOutOfRange = "0 から 10000 までの整数を入力してください。";
+constexpr const char* kQuestion =
+    "接続中のユーザーがいます。\r\n強制切断されますが、設定変更してもよいですか？";
+
+// The members the dialog shows and hands back: speed, data bits, stop bits,
+// parity, RING, CONNECT, DSR, RING interval, CONNECT wait.
+using Fields = std::tuple<int, int, int, int, int, int, int, int, int>;
+constexpr size_t kRingInterval = 7;
+constexpr size_t kWait = 8;
+template <class Dialog> auto Members(Dialog& d)
 {
-    return cp932::FromUtf8(utf8);
+    return std::tie(d.m_nSpeed, d.m_nData, d.m_nStop, d.m_nParity, d.m_nRing, d.m_nConnect, d.m_bDsr,
+                    d.m_nRingInterval, d.m_nConnectInterval);
 }
+// A plain line, as the main window fills the dialog for it.
+constexpr Fields kPlain = {9600, 8, 1, 0, 2, 1, 1, 1000, 2000};
 
-// A parent window that answers the user-count question and counts the asks.
-class ParentWindow : public CDialogEx {
-public:
-    ParentWindow() : CDialogEx(FindDialogTemplate(IDD_MAIN_DIALOG))
+// The dialog for line COM3 and the window it belongs to, which answers the
+// user-count question and counts the asks. Message boxes are recorded and
+// answered from `answers`, then with IDOK.
+struct PortDialog : CDialogEx {
+    explicit PortDialog(const Fields& fields = kPlain) : CDialogEx(FindDialogTemplate(IDD_MAIN_DIALOG))
     {
-        OnMessage(WM_GETUSERCOUNT, [this](WPARAM, LPARAM) {
-            ++asked;
-            return LRESULT(users);
-        });
-    }
-    int users = 0;
-    int asked = 0;
-};
-
-// Records every message box and answers it from a script (IDOK when the
-// script is used up).
-class Boxes {
-public:
-    explicit Boxes(std::vector<int> answers = {}) : m_answers(std::move(answers))
-    {
+        OnMessage(WM_GETUSERCOUNT, [this](WPARAM, LPARAM) { return ++asked, LRESULT(users); });
         SetMessageBoxHookForTesting([this](const MessageBoxRecord& r) {
-            seen.push_back(r);
-            if (m_answers.empty())
-                return IDOK;
-            const int a = m_answers.front();
-            m_answers.erase(m_answers.begin());
-            return a;
+            boxes.push_back(r);
+            texts.push_back(cp932::ToUtf8(r.text));
+            return boxes.size() <= answers.size() ? answers[boxes.size() - 1] : IDOK;
         });
-    }
-    ~Boxes() { SetMessageBoxHookForTesting({}); }
-    std::vector<std::string> Texts() const
-    {
-        std::vector<std::string> texts;
-        for (const MessageBoxRecord& r : seen)
-            texts.push_back(r.text);
-        return texts;
-    }
-    std::vector<MessageBoxRecord> seen;
-
-private:
-    std::vector<int> m_answers;
-};
-
-// A dialog filled as the main window fills it for a plain line.
-struct PortDialog {
-    explicit PortDialog(CDialogEx* parent = nullptr) : dlg(parent)
-    {
-        dlg.m_nSpeed = 9600;
-        dlg.m_nData = 8;
-        dlg.m_nStop = 1;
-        dlg.m_nParity = 0;
-        dlg.m_nRing = 2;
-        dlg.m_nConnect = 1;
-        dlg.m_nRingInterval = 1000;
-        dlg.m_nConnectInterval = 2000;
-        dlg.m_bDsr = 1;
+        Members(dlg) = fields;
         dlg.m_strPortName = "COM3";
     }
+    ~PortDialog() override { SetMessageBoxHookForTesting({}); }
 
     // Runs the dialog; `drive` acts inside its modal loop. A dialog that is
     // still open afterwards is noted and cancelled.
@@ -100,104 +72,82 @@ struct PortDialog {
         return dlg.DoModal();
     }
 
+    Fields Taken() const { return Members(dlg); }
     QComboBox* Combo(unsigned id) const { return qobject_cast<QComboBox*>(dlg.GetDlgItem(id)); }
     QLineEdit* Edit(unsigned id) const { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id)); }
-    std::string ComboText(unsigned id) const { return cp932::FromQString(Combo(id)->currentText()); }
+    QCheckBox* Dsr() const { return qobject_cast<QCheckBox*>(dlg.GetDlgItem(IDC_DSR)); }
     void ClickOk() const { qobject_cast<QPushButton*>(dlg.GetDlgItem(IDOK))->click(); }
-    unsigned FocusId() const
+    static unsigned FocusId()
     {
         const QWidget* f = QApplication::focusWidget();
         return f != nullptr ? f->objectName().toUInt() : 0;
     }
     // A key as the keyboard delivers it: to the control that has the focus.
-    void Press(int key, Qt::KeyboardModifiers mods = Qt::NoModifier) const
+    static void Press(Qt::Key key, Qt::KeyboardModifiers mods = {})
     {
-        QWidget* target = QApplication::focusWidget();
-        ASSERT_NE(target, nullptr) << "nothing has the keyboard focus";
-        QTest::keyClick(target, static_cast<Qt::Key>(key), mods);
+        QTest::keyClick(QApplication::focusWidget(), key, mods);
     }
 
-    CPortSetting dlg;
+    int users = 0;
+    int asked = 0;
+    std::vector<int> answers;
+    std::vector<MessageBoxRecord> boxes;
+    std::vector<std::string> texts;  // UTF-8
+    CPortSetting dlg{this};
     bool stillOpen = false;
 };
 
-std::string ExecutableTitle()
-{
-    return std::filesystem::read_symlink("/proc/self/exe").filename().string();
-}
-
 }  // namespace
 
-TEST(PortSettingDialog, ShowsOutOfListValuesAndHandsBackWhatItShows)
+TEST(PortSettingDialog, ShowsItsValuesAndHandsBackWhatItShows)
 {
-    // Values a hand-edited korvo.ini can hold: a speed not in the table, data
-    // and stop bits other than 8 and 1, RING and CONNECT outside their lists,
-    // a DSR flag outside 0 to 2.
-    Boxes boxes;
-    PortDialog d;
-    d.dlg.m_nSpeed = 4800;
-    d.dlg.m_nData = 7;
-    d.dlg.m_nStop = 2;
-    d.dlg.m_nParity = 2;
-    d.dlg.m_nRing = 5;
-    d.dlg.m_nConnect = -1;
-    d.dlg.m_bDsr = 7;
-    d.dlg.m_nRingInterval = 300;
-    const int result = d.Run([&] {
-        EXPECT_EQ(d.dlg.GetWindowText(), Sjis("COM3 設定"));
-        EXPECT_EQ(d.ComboText(IDC_SPEED), "38400bps");
-        EXPECT_EQ(d.ComboText(IDC_DATA), "7bit");
-        EXPECT_EQ(d.ComboText(IDC_STOP), "2bit");
-        EXPECT_EQ(d.ComboText(IDC_PARITY), "Even");
-        EXPECT_EQ(d.Combo(IDC_RING)->currentIndex(), -1) << "RING 5 has no item";
-        EXPECT_EQ(d.Combo(IDC_CONNECT)->currentIndex(), -1);
-        EXPECT_FALSE(qobject_cast<QCheckBox*>(d.dlg.GetDlgItem(IDC_DSR))->isChecked());
-        EXPECT_EQ(d.Edit(IDC_RING_INTERVAL)->text(), "300");
-        EXPECT_TRUE(d.Edit(IDC_RING_INTERVAL)->isEnabled()) << "only 0 RINGs disable the interval";
-        EXPECT_FALSE(d.Edit(IDC_CONNECT_INTERVAL)->isEnabled()) << "the wait counts only in mode 1";
-        EXPECT_EQ(d.FocusId(), IDC_SPEED) << "the first control has the focus";
-        d.ClickOk();
-    });
-    EXPECT_EQ(result, IDOK);
-    EXPECT_TRUE(boxes.seen.empty());
-    EXPECT_EQ(d.dlg.m_nSpeed, 38400);
-    EXPECT_EQ(d.dlg.m_nData, 7);
-    EXPECT_EQ(d.dlg.m_nStop, 2);
-    EXPECT_EQ(d.dlg.m_nParity, 2);
-    EXPECT_EQ(d.dlg.m_nRing, -1);
-    EXPECT_EQ(d.dlg.m_nConnect, -1);
-    EXPECT_EQ(d.dlg.m_bDsr, 0);
-    EXPECT_EQ(d.dlg.m_nRingInterval, 300);
-    EXPECT_EQ(d.dlg.m_nConnectInterval, 2000);
+    // The last line holds what a hand-edited korvo.ini can: a speed not in the
+    // table, RING and CONNECT outside their lists, a DSR flag outside 0 to 2.
+    struct Case {
+        Fields in;
+        const char* shown;       // speed|data|stop|parity|RING|CONNECT, empty for no item
+        std::array<bool, 3> on;  // the DSR box checked, the RING interval and the wait enabled
+        Fields back;
+    };
+    const Case cases[] = {
+        {{115200, 8, 1, 0, 0, 1, 2, 1000, 2000},  // a two-state box shows 2 as set
+         "115200bps|8bit|1bit|None|なし|ATA受信後",
+         {true, false, true},
+         {115200, 8, 1, 0, 0, 1, 1, 1000, 2000}},
+        {{9600, 8, 2, 1, 3, 2, 0, 0, 10000},
+         "9600bps|8bit|2bit|Odd|3回|RING送出終了後",
+         {false, true, false},
+         {9600, 8, 2, 1, 3, 2, 0, 0, 10000}},
+        {{4800, 7, 2, 2, 5, -1, 7, 300, 2000},
+         "38400bps|7bit|2bit|Even||",
+         {false, true, false},
+         {38400, 7, 2, 2, -1, -1, 0, 300, 2000}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.shown);
+        PortDialog d(c.in);
+        QStringList shown;
+        const int result = d.Run([&] {
+            EXPECT_EQ(d.dlg.GetWindowText(), cp932::FromUtf8("COM3 設定"));
+            for (const unsigned id : {IDC_SPEED, IDC_DATA, IDC_STOP, IDC_PARITY, IDC_RING, IDC_CONNECT})
+                shown << d.Combo(id)->currentText();
+            EXPECT_EQ(d.Edit(IDC_RING_INTERVAL)->text(), QString::number(std::get<kRingInterval>(c.in)));
+            EXPECT_EQ(d.Edit(IDC_CONNECT_INTERVAL)->text(), QString::number(std::get<kWait>(c.in)));
+            EXPECT_EQ((std::array{d.Dsr()->isChecked(), d.Edit(IDC_RING_INTERVAL)->isEnabled(),
+                                  d.Edit(IDC_CONNECT_INTERVAL)->isEnabled()}),
+                      c.on)
+                << "only 0 RINGs disable the interval; the wait counts only in mode 1";
+            EXPECT_EQ(d.FocusId(), IDC_SPEED) << "the first control has the focus";
+            d.ClickOk();
+        });
+        EXPECT_EQ(shown.join('|').toStdString(), c.shown);
+        EXPECT_EQ(result, IDOK);
+        EXPECT_TRUE(d.boxes.empty());
+        EXPECT_EQ(d.Taken(), c.back);
+    }
 }
 
-TEST(PortSettingDialog, PlainValuesRoundTrip)
-{
-    PortDialog d;
-    d.dlg.m_nSpeed = 115200;
-    d.dlg.m_nRing = 0;
-    d.dlg.m_bDsr = 2;  // a two-state box shows it set
-    const int result = d.Run([&] {
-        EXPECT_EQ(d.ComboText(IDC_SPEED), "115200bps");
-        EXPECT_EQ(d.ComboText(IDC_DATA), "8bit");
-        EXPECT_EQ(d.ComboText(IDC_STOP), "1bit");
-        EXPECT_EQ(d.ComboText(IDC_PARITY), "None");
-        EXPECT_EQ(d.ComboText(IDC_RING), Sjis("なし"));
-        EXPECT_EQ(d.ComboText(IDC_CONNECT), Sjis("ATA受信後"));
-        EXPECT_FALSE(d.Edit(IDC_RING_INTERVAL)->isEnabled());
-        EXPECT_TRUE(d.Edit(IDC_CONNECT_INTERVAL)->isEnabled());
-        d.ClickOk();
-    });
-    EXPECT_EQ(result, IDOK);
-    EXPECT_EQ(d.dlg.m_nSpeed, 115200);
-    EXPECT_EQ(d.dlg.m_nData, 8);
-    EXPECT_EQ(d.dlg.m_nStop, 1);
-    EXPECT_EQ(d.dlg.m_nRing, 0);
-    EXPECT_EQ(d.dlg.m_nConnect, 1);
-    EXPECT_EQ(d.dlg.m_bDsr, 1);
-}
-
-TEST(PortSettingDialog, ChoosingInTheCombosEnablesTheEditsAtOnce)
+TEST(PortSettingDialog, AChoiceIsTakenAtOnceUnlessAFieldBeforeItIsRejected)
 {
     PortDialog d;
     d.Run([&] {
@@ -210,161 +160,97 @@ TEST(PortSettingDialog, ChoosingInTheCombosEnablesTheEditsAtOnce)
         d.Press(Qt::Key_Down);  // 1回
         EXPECT_TRUE(ring->isEnabled());
         d.Combo(IDC_CONNECT)->setFocus();
-        d.Press(Qt::Key_End);  // RING送出終了後
-        EXPECT_FALSE(wait->isEnabled());
-        d.Press(Qt::Key_Up);  // ATA受信後
-        EXPECT_TRUE(wait->isEnabled());
-        d.Press(Qt::Key_Home);  // なし
-        EXPECT_FALSE(wait->isEnabled());
-    });
-    EXPECT_TRUE(d.stillOpen);
-}
-
-TEST(PortSettingDialog, IntervalsAreCheckedAtOk)
-{
-    const std::string notANumber = Sjis("整数を入力してください。");
-    const std::string outOfRange = Sjis("0 から 10000 までの整数を入力してください。");
-    struct Case {
-        const char* text;
-        int value;            // taken when accepted
-        std::string message;  // empty: accepted
-    };
-    const std::vector<Case> cases = {
-        {"0", 0, ""},
-        {"10000", 10000, ""},
-        {"12ms", 12, ""},
-        {" \t 7", 7, ""},
-        {"10001", 0, outOfRange},
-        {"-1", 0, outOfRange},
-        {"4294967296", 0, outOfRange},  // must not wrap round to 0
-        {"", 0, notANumber},
-        {"ms", 0, notANumber},
-        {"-", 0, notANumber},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string("text \"") + c.text + "\"");
-        Boxes boxes;
-        PortDialog d;
-        bool focusOnEdit = false;
-        bool textSelected = false;
-        const int result = d.Run([&] {
-            d.Edit(IDC_RING_INTERVAL)->setText(QString::fromUtf8(c.text));
-            d.ClickOk();
-            focusOnEdit = d.FocusId() == IDC_RING_INTERVAL;
-            textSelected = d.Edit(IDC_RING_INTERVAL)->selectedText() == QString::fromUtf8(c.text);
-        });
-        if (c.message.empty()) {
-            EXPECT_EQ(result, IDOK);
-            EXPECT_EQ(d.dlg.m_nRingInterval, c.value);
-            EXPECT_TRUE(boxes.seen.empty());
-            continue;
+        // RING送出終了後, ATA受信後, なし
+        for (const auto& [key, on] :
+             {std::pair{Qt::Key_End, false}, std::pair{Qt::Key_Up, true}, std::pair{Qt::Key_Home, false}}) {
+            d.Press(key);
+            EXPECT_EQ(wait->isEnabled(), on) << "key " << key;
         }
-        EXPECT_TRUE(d.stillOpen) << "a rejected value keeps the dialog open";
-        ASSERT_EQ(boxes.Texts(), std::vector<std::string>(2, c.message)) << "once by OK, once by the framework";
-        EXPECT_EQ(boxes.seen[0].caption, ExecutableTitle());
-        EXPECT_EQ(boxes.seen[0].type & 0xF0, MB_ICONEXCLAMATION);
-        EXPECT_EQ(boxes.seen[0].owner, static_cast<HWND>(&d.dlg));
-        EXPECT_TRUE(focusOnEdit);
-        EXPECT_TRUE(textSelected);
-    }
-}
-
-TEST(PortSettingDialog, ARejectedFieldStopsTheExchange)
-{
-    // A bad RING interval (the first field) stops the exchange that a new
-    // CONNECT choice starts: the fields after it keep their values.
-    Boxes boxes;
-    PortDialog d;
-    d.Run([&] {
-        d.Edit(IDC_RING_INTERVAL)->setText("abc");
+        // A bad RING interval, the first field, stops the exchange that the
+        // next choice starts: the fields after it keep their values.
+        ring->setText("abc");
         d.Combo(IDC_PARITY)->setCurrentIndex(1);
-        d.Combo(IDC_CONNECT)->setFocus();
-        d.Press(Qt::Key_Home);
+        d.Press(Qt::Key_End);
         EXPECT_EQ(d.FocusId(), IDC_RING_INTERVAL);
     });
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>{Sjis("整数を入力してください。")});
-    EXPECT_EQ(d.dlg.m_nConnect, 1);
-    EXPECT_EQ(d.dlg.m_nParity, 0);
-    EXPECT_EQ(d.dlg.m_nRingInterval, 1000);
-}
-
-TEST(PortSettingDialog, AnIntervalTooLargeFromTheFileIsShownThenRefused)
-{
-    Boxes boxes;
-    PortDialog d;
-    d.dlg.m_nConnectInterval = 20000;
-    d.Run([&] {
-        EXPECT_EQ(d.Edit(IDC_CONNECT_INTERVAL)->text(), "20000") << "shown unchanged, without a message";
-        EXPECT_TRUE(boxes.seen.empty());
-        d.ClickOk();
-        EXPECT_EQ(d.FocusId(), IDC_CONNECT_INTERVAL);
-    });
     EXPECT_TRUE(d.stillOpen);
-    EXPECT_EQ(boxes.Texts(), std::vector<std::string>(2, Sjis("0 から 10000 までの整数を入力してください。")));
+    EXPECT_EQ(d.texts, std::vector<std::string>{kNotANumber});
+    EXPECT_EQ(d.Taken(), (Fields{9600, 8, 1, 0, 1, 0, 1, 1000, 2000}));
 }
 
-TEST(PortSettingDialog, OkAsksWhileUsersAreConnectedOnlyWhenToldTo)
+TEST(PortSettingDialog, OkChecksTheIntervalsAndAsksWhileUsersAreConnected)
 {
-    const std::string question = Sjis("接続中のユーザーがいます。\r\n強制切断されますが、設定変更してもよいですか？");
-    {
-        // Asked even with nothing changed; No keeps the dialog and its edits.
-        ParentWindow parent;
-        parent.users = 1;
-        Boxes boxes({IDNO, IDYES});
-        PortDialog d(&parent);
-        d.dlg.m_bConfirm = true;
+    const char* const R = kOutOfRange;
+    const char* const N = kNotANumber;
+    const char* const Q = kQuestion;
+    struct Case {
+        const char* ring;  // typed into the RING interval; null: left as shown
+        int wait;          // the CONNECT wait the dialog is given
+        bool confirm;
+        int users;
+        std::vector<int> answers;  // to the boxes, in turn
+        int clicks;                // on OK
+        std::vector<const char*> boxes;
+        int asked;       // times the parent was asked for the user count
+        unsigned focus;  // the edit a rejection focuses, all its text selected; 0: OK closes
+        int ringBack;    // taken when OK closes
+    };
+    const Case cases[] = {
+        {"0", 2000, false, 0, {}, 1, {}, 0, 0, 0},
+        {"10000", 2000, false, 0, {}, 1, {}, 0, 0, 10000},
+        {"12ms", 2000, false, 0, {}, 1, {}, 0, 0, 12},
+        // Rejected once by OK, once by the framework.
+        {"10001", 2000, false, 0, {}, 1, {R, R}, 0, IDC_RING_INTERVAL, 0},
+        {"-1", 2000, false, 0, {}, 1, {R, R}, 0, IDC_RING_INTERVAL, 0},
+        {"", 2000, false, 0, {}, 1, {N, N}, 0, IDC_RING_INTERVAL, 0},
+        // Asked at every OK, even with nothing changed; No keeps the dialog and its edits.
+        {"750", 2000, true, 1, {IDNO, IDYES}, 2, {Q, Q}, 2, 0, 750},
+        {nullptr, 2000, true, 0, {}, 1, {}, 1, 0, 1000},   // nobody connected
+        {nullptr, 2000, false, 3, {}, 1, {}, 0, 0, 1000},  // from the port pool editor, which does not ask
+        // A wait too long from the file is shown as it is, and refused around the question.
+        {nullptr, 20000, true, 1, {IDOK, IDYES}, 1, {R, Q, R}, 1, IDC_CONNECT_INTERVAL, 0},
+        {nullptr, 20000, true, 1, {IDOK, IDNO}, 1, {R, Q}, 1, IDC_CONNECT_INTERVAL, 0},
+    };
+    const std::string program = std::filesystem::read_symlink("/proc/self/exe").filename().string();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "row " << &c - cases);
+        PortDialog d;
+        d.answers = c.answers;
+        d.dlg.m_nConnectInterval = c.wait;
+        d.dlg.m_bConfirm = c.confirm;
+        d.users = c.users;
+        unsigned focus = 0;
+        bool selected = false;
         const int result = d.Run([&] {
-            d.ClickOk();
-            EXPECT_TRUE(d.dlg.isVisible()) << "No leaves the dialog open";
-            d.Edit(IDC_RING_INTERVAL)->setText("750");
-            d.ClickOk();
+            EXPECT_EQ(d.Edit(IDC_CONNECT_INTERVAL)->text(), QString::number(c.wait));
+            EXPECT_TRUE(d.boxes.empty()) << "shown without a message";
+            if (c.ring != nullptr)
+                d.Edit(IDC_RING_INTERVAL)->setText(QString::fromUtf8(c.ring));
+            for (int i = 0; i < c.clicks; ++i) {
+                EXPECT_TRUE(d.dlg.isVisible());
+                d.ClickOk();
+            }
+            focus = d.FocusId();
+            const auto* edit = qobject_cast<const QLineEdit*>(QApplication::focusWidget());
+            selected = edit != nullptr && edit->selectedText() == edit->text();
         });
-        EXPECT_EQ(result, IDOK);
-        EXPECT_EQ(d.dlg.m_nRingInterval, 750);
-        EXPECT_EQ(parent.asked, 2);
-        ASSERT_EQ(boxes.Texts(), std::vector<std::string>(2, question));
-        EXPECT_EQ(boxes.seen[0].caption, "Varnex - Skiffa");
-        EXPECT_EQ(boxes.seen[0].type, MB_YESNO | MB_ICONQUESTION);
-    }
-    {
-        ParentWindow parent;  // nobody connected
-        Boxes boxes;
-        PortDialog d(&parent);
-        d.dlg.m_bConfirm = true;
-        EXPECT_EQ(d.Run([&] { d.ClickOk(); }), IDOK);
-        EXPECT_EQ(parent.asked, 1);
-        EXPECT_TRUE(boxes.seen.empty());
-    }
-    {
-        ParentWindow parent;  // opened from the port pool editor
-        parent.users = 3;
-        Boxes boxes;
-        PortDialog d(&parent);
-        EXPECT_EQ(d.Run([&] { d.ClickOk(); }), IDOK);
-        EXPECT_EQ(parent.asked, 0) << "nothing is sent to the parent";
-        EXPECT_TRUE(boxes.seen.empty());
-    }
-}
-
-TEST(PortSettingDialog, ARejectedFieldAtOkFramesTheQuestion)
-{
-    const std::string notANumber = Sjis("整数を入力してください。");
-    const std::string question = Sjis("接続中のユーザーがいます。\r\n強制切断されますが、設定変更してもよいですか？");
-    for (const int answer : {IDYES, IDNO}) {
-        ParentWindow parent;
-        parent.users = 1;
-        Boxes boxes({IDOK, answer});
-        PortDialog d(&parent);
-        d.dlg.m_bConfirm = true;
-        d.Run([&] {
-            d.Edit(IDC_CONNECT_INTERVAL)->clear();
-            d.ClickOk();
-        });
-        EXPECT_TRUE(d.stillOpen);
-        const std::vector<std::string> expected = answer == IDYES
-            ? std::vector<std::string>{notANumber, question, notANumber}
-            : std::vector<std::string>{notANumber, question};
-        EXPECT_EQ(boxes.Texts(), expected) << "answer " << answer;
+        EXPECT_EQ(d.stillOpen, c.focus != 0);
+        EXPECT_EQ(d.texts, std::vector<std::string>(c.boxes.begin(), c.boxes.end()));
+        EXPECT_EQ(d.asked, c.asked);
+        for (const MessageBoxRecord& box : d.boxes) {
+            const bool asks = cp932::ToUtf8(box.text) == Q;
+            EXPECT_EQ(box.caption, asks ? "Varnex - Skiffa" : program);
+            EXPECT_EQ(box.type, asks ? MB_YESNO | MB_ICONQUESTION : MB_ICONEXCLAMATION);
+            EXPECT_EQ(box.owner, static_cast<HWND>(&d.dlg));
+        }
+        if (c.focus == 0) {
+            EXPECT_EQ(result, IDOK);
+            EXPECT_EQ(d.dlg.m_nRingInterval, c.ringBack);
+            EXPECT_EQ(d.dlg.m_nConnectInterval, c.wait);
+        } else {
+            EXPECT_EQ(focus, c.focus);
+            EXPECT_TRUE(selected);
+        }
     }
 }
 
@@ -377,52 +263,41 @@ TEST(PortSettingDialog, KeyboardFollowsTheTemplate)
             d.Press(Qt::Key_Tab);
             tabOrder.push_back(d.FocusId());
         }
-        d.Press(Qt::Key_I, Qt::AltModifier);
-        EXPECT_EQ(d.FocusId(), IDC_RING_INTERVAL) << "Alt+I: the edit after RING送信間隔(&I)";
-        d.Press(Qt::Key_S, Qt::AltModifier);
-        EXPECT_EQ(d.FocusId(), IDC_SPEED) << "Alt+S: the combo after Speed(&S)";
-        d.Press(Qt::Key_W, Qt::AltModifier);
-        EXPECT_EQ(d.FocusId(), IDC_CONNECT_INTERVAL);
-        auto* dsr = qobject_cast<QCheckBox*>(d.dlg.GetDlgItem(IDC_DSR));
+        // The control after RING送信間隔(&I), Speed(&S), CONNECT送信待ち時間(&W).
+        for (const auto& [key, id] :
+             {std::pair{Qt::Key_I, IDC_RING_INTERVAL}, std::pair{Qt::Key_S, IDC_SPEED},
+              std::pair{Qt::Key_W, IDC_CONNECT_INTERVAL}}) {
+            d.Press(key, Qt::AltModifier);
+            EXPECT_EQ(d.FocusId(), id) << "Alt+" << char(key);
+        }
         d.Press(Qt::Key_U, Qt::AltModifier);
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !dsr->isChecked(); }, 5000)) << "Alt+U toggles the box";
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !d.Dsr()->isChecked(); }, 5000)) << "Alt+U toggles the box";
         EXPECT_EQ(d.FocusId(), IDC_DSR);
     });
-    EXPECT_EQ(tabOrder, (std::vector<unsigned>{IDC_DATA, IDC_PARITY, IDC_STOP, IDC_RING, IDC_RING_INTERVAL,
-                                               IDC_CONNECT, IDOK, IDCANCEL, IDC_DSR, IDC_CONNECT_INTERVAL,
-                                               IDC_SPEED}));
+    EXPECT_EQ(tabOrder,
+              (std::vector<unsigned>{IDC_DATA, IDC_PARITY, IDC_STOP, IDC_RING, IDC_RING_INTERVAL, IDC_CONNECT,
+                                     IDOK, IDCANCEL, IDC_DSR, IDC_CONNECT_INTERVAL, IDC_SPEED}));
 }
 
-TEST(PortSettingDialog, EnterPressesOkAndEscCancels)
+TEST(PortSettingDialog, EnterPressesOkOrTheFocusedButtonAndEscCancels)
 {
-    {
+    const std::tuple<unsigned, Qt::Key, int> cases[] = {
+        {IDC_RING_INTERVAL, Qt::Key_Return, IDOK},
+        {IDC_SPEED, Qt::Key_Escape, IDCANCEL},
+        {IDCANCEL, Qt::Key_Enter, IDCANCEL},  // as the system's dialogs do
+    };
+    for (const auto& [focus, key, expected] : cases) {
+        SCOPED_TRACE(focus);
         PortDialog d;
         const int result = d.Run([&] {
-            d.Edit(IDC_RING_INTERVAL)->setFocus();
+            d.dlg.GetDlgItem(focus)->setFocus();
             d.Edit(IDC_RING_INTERVAL)->setText("250");
-            d.Press(Qt::Key_Return);
+            d.Press(key);
         });
-        EXPECT_EQ(result, IDOK);
-        EXPECT_EQ(d.dlg.m_nRingInterval, 250);
-    }
-    {
-        PortDialog d;
-        const int result = d.Run([&] {
-            d.Edit(IDC_RING_INTERVAL)->setText("250");
-            d.Press(Qt::Key_Escape);
-        });
-        EXPECT_EQ(result, IDCANCEL);
-        EXPECT_EQ(d.dlg.m_nRingInterval, 1000) << "Cancel takes nothing";
+        EXPECT_EQ(result, expected);
         EXPECT_FALSE(d.stillOpen);
-    }
-    {
-        // Enter on a push button presses that button, as the system's dialogs do.
-        PortDialog d;
-        const int result = d.Run([&] {
-            d.dlg.GetDlgItem(IDCANCEL)->setFocus();
-            d.Press(Qt::Key_Enter);
-        });
-        EXPECT_EQ(result, IDCANCEL);
-        EXPECT_FALSE(d.stillOpen);
+        Fields taken = kPlain;
+        std::get<kRingInterval>(taken) = expected == IDOK ? 250 : 1000;  // Cancel takes nothing
+        EXPECT_EQ(d.Taken(), taken);
     }
 }
