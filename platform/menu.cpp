@@ -5,12 +5,16 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QMenu>
+#include <QPointer>
+#include <algorithm>
 
 #include "platform/cp932.h"
 
 namespace {
 
 std::function<UINT(const PopupMenuRecord&)> g_hook;
+std::vector<QPointer<QMenu>> g_openMenus;  // innermost last
+bool g_ending = false;                     // the program is ending: no more menus
 
 UINT IdOf(const QAction* action)
 {
@@ -28,8 +32,14 @@ PopupMenuRecord Describe(const QMenu& menu, UINT flags, int x, int y, HWND owner
 // The item the user (or a test) chose; 0 when the menu was dismissed.
 UINT Choose(QMenu& menu, UINT flags, int x, int y, HWND owner)
 {
-    if (!g_hook)
-        return IdOf(menu.exec(QPoint(x, y)));
+    if (!g_hook) {
+        if (g_ending)
+            return 0;
+        g_openMenus.emplace_back(&menu);
+        const UINT id = IdOf(menu.exec(QPoint(x, y)));
+        g_openMenus.erase(std::find(g_openMenus.begin(), g_openMenus.end(), &menu));
+        return g_ending ? 0 : id;
+    }
     const UINT id = g_hook(Describe(menu, flags, x, y, owner));
     for (const QAction* a : menu.actions())
         if (!a->isSeparator() && IdOf(a) == id)
@@ -98,4 +108,17 @@ BOOL CMenu::DestroyMenu()
 void SetPopupMenuHookForTesting(std::function<UINT(const PopupMenuRecord&)> hook)
 {
     g_hook = std::move(hook);
+}
+
+void EndPopupMenus()
+{
+    g_ending = true;
+    for (const QPointer<QMenu>& menu : g_openMenus)
+        if (menu)
+            menu->close();
+}
+
+void ResetPopupMenuEndForTesting()
+{
+    g_ending = false;
 }

@@ -64,6 +64,11 @@ private:
     std::vector<std::unique_ptr<CMenu>> m_subMenus;
 };
 
+// For a program that is ending: closes every pop-up that is open now, as if
+// dismissed, and dismisses every later one at once, without showing it.
+void EndPopupMenus();
+void ResetPopupMenuEndForTesting();
+
 // What a test sees of a pop-up it answers: its items (separators with id 0
 // and empty text; texts in code-page bytes), where and how it was opened.
 struct PopupMenuRecord {

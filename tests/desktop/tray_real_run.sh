@@ -30,10 +30,10 @@ fail() {
   for log in "$work"/*.log "$work"/*/out.log; do [ -f "$log" ] && { echo "--- $log:"; tail -20 "$log"; }; done
   exit 1
 }
-# Retries a check until it holds, for up to 15 seconds.
+# Retries a check until it holds, for up to 30 seconds.
 wait_for() {
   local what=$1; shift
-  for _ in $(seq 150); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
+  for _ in $(seq 300); do "$@" >/dev/null 2>&1 && return 0; sleep 0.1; done
   fail "$what"
 }
 shot() {

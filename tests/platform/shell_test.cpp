@@ -82,6 +82,13 @@ TEST(PopupMenu, TheChosenItemIsPostedAsACommand)
     });
     popup->TrackPopupMenu(TPM_RIGHTBUTTON, 40, 30, &owner);
     EXPECT_EQ(owner.posted.size(), 1u);
+
+    // A program that is ending closes an open menu and opens no more.
+    QTimer::singleShot(0, [] { EndPopupMenus(); });
+    EXPECT_TRUE(popup->TrackPopupMenu(TPM_RIGHTBUTTON, 40, 30, &owner));
+    EXPECT_TRUE(popup->TrackPopupMenu(TPM_RIGHTBUTTON, 40, 30, &owner));
+    ResetPopupMenuEndForTesting();
+    EXPECT_EQ(owner.posted.size(), 1u);
     EXPECT_TRUE(menu.DestroyMenu());
     EXPECT_EQ(menu.GetSubMenu(0), nullptr);
 }
