@@ -25,8 +25,6 @@ public:
         SetTrayShellForTesting({});
         SetSleepHookForTesting({});
     }
-    TestTrayShell(const TestTrayShell&) = delete;
-    TestTrayShell& operator=(const TestTrayShell&) = delete;
 
     // The next `times` requests of this kind fail with `error`.
     void FailNext(DWORD message, DWORD error, int times = 1)

@@ -1,5 +1,5 @@
-// The shell's pieces on the offscreen platform: the tray without a tray host,
-// a real pop-up menu chosen from the keyboard, and the help opener.
+// The shell's pieces on the offscreen platform: a real pop-up menu chosen from
+// the keyboard, and the help opener.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMenu>
@@ -12,7 +12,6 @@
 
 #include "platform/help.h"
 #include "platform/menu.h"
-#include "platform/tray.h"
 
 namespace {
 
@@ -36,21 +35,6 @@ public:
 const MenuTemplate kMenu{1, {{"first", {{11, "One"}, {0, nullptr}, {12, "&Two"}}}, {"second", {{21, "Other"}}}}};
 
 }  // namespace
-
-TEST(TrayShell, WithoutATrayHostNothingIsAddedAndTheErrorIsNoTimeout)
-{
-    Recorder window;
-    NOTIFYICONDATAA nid{};
-    nid.cbSize = NOTIFYICONDATAA_SIZE;
-    nid.hWnd = &window;
-    nid.uFlags = NIF_MESSAGE | NIF_TIP;
-    EXPECT_FALSE(Shell_NotifyIconA(NIM_ADD, &nid));
-    EXPECT_NE(TrayLastError(), ERROR_SUCCESS);
-    EXPECT_NE(TrayLastError(), ERROR_TIMEOUT) << "a missing tray host is not worth waiting for";
-    EXPECT_FALSE(Shell_NotifyIconA(NIM_MODIFY, &nid));
-    EXPECT_FALSE(Shell_NotifyIconA(NIM_DELETE, &nid));
-    EXPECT_GE(RegisterTaskbarCreatedMessage(&window), 0xC000u);
-}
 
 TEST(PopupMenu, TheChosenItemIsPostedAsACommand)
 {
