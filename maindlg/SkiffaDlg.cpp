@@ -32,24 +32,41 @@ CSkiffaDlg::~CSkiffaDlg()
 // The message map, in the order its entries are tried.
 void CSkiffaDlg::BuildMessageMap()
 {
+    OnMessage(WM_PAINT, [this](WPARAM, LPARAM) {
+        OnPaint();
+        return LRESULT(0);
+    });
+    OnMessage(WM_QUERYDRAGICON, [this](WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(OnQueryDragIcon()); });
     OnMessage(WM_SOCKET_NOTIFY, [this](WPARAM w, LPARAM l) { return OnSocketNotify(w, l); });
+    OnMessage(WM_TRAY_NOTIFY, [this](WPARAM w, LPARAM l) { return OnTrayNotify(w, l); });
     OnMessage(WM_COMDATA, [this](WPARAM w, LPARAM l) { return OnComData(w, l); });
     OnMessage(WM_GETUSERCOUNT, [this](WPARAM w, LPARAM l) { return OnGetUserCount(w, l); });
+    OnMessage(WM_SIZE, [this](WPARAM w, LPARAM l) {
+        OnSize(static_cast<UINT>(w), LOWORD(l), HIWORD(l));
+        return LRESULT(0);
+    });
     OnMessage(WM_TIMER, [this](WPARAM w, LPARAM) {
         OnTimer(static_cast<UINT>(w));
         return LRESULT(0);
     });
     OnCommand(ID_SETTING, [this] { OnSetting(); });
-    OnMessage(WM_WINDOWPOSCHANGING, [this](WPARAM, LPARAM l) {
-        // While the window lives in the tray, nothing may show it.
-        auto* pos = reinterpret_cast<WINDOWPOS*>(l);
-        if (!m_bShowWindow && pos != nullptr)
-            pos->flags &= ~SWP_SHOWWINDOW;
+    OnCommand(ID_TRAY_EXIT, [this] { OnTrayExit(); });
+    OnCommand(ID_TRAY_SHOW, [this] { OnShowStatus(); });
+    OnMessage(WM_SYSCOMMAND, [this](WPARAM w, LPARAM l) {
+        OnSysCommand(static_cast<UINT>(w), l);
         return LRESULT(0);
     });
+    OnMessage(WM_WINDOWPOSCHANGING, [this](WPARAM, LPARAM l) {
+        OnWindowPosChanging(reinterpret_cast<WINDOWPOS*>(l));
+        return LRESULT(0);
+    });
+    OnControl(BN_CLICKED, IDC_EXIT, [this] { OnBnClickedExit(); });
     OnControl(BN_CLICKED, IDC_SETTING, [this] { OnBnClickedSetting(); });
     OnControl(BN_CLICKED, IDC_COMPORT, [this] { OnBnClickedComPort(); });
     OnNotify(LVN_ITEMCHANGED, IDC_PORT_LIST, [this](NMHDR* hdr) { return OnLvnItemchangedPortList(hdr); });
+    OnNotify(NM_RCLICK, IDC_PORT_LIST, [this](NMHDR* hdr) { return OnNMRClickPortList(hdr); });
+    OnCommand(ID_COMPORT_SETTING, [this] { OnComPortSetting(); });
+    OnMessage(WM_HELP, [this](WPARAM, LPARAM) { return LRESULT(OnHelpInfo()); });
 }
 
 void CSkiffaDlg::DoDataExchange(CDataExchange* pDX)
@@ -123,6 +140,9 @@ BOOL CSkiffaDlg::DestroyWindow()
 
 LRESULT CSkiffaDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    // A tray host started anew knows no icons: add ours again, hidden or not.
+    if (m_nTaskbarCreatedMsg != 0 && msg == m_nTaskbarCreatedMsg)
+        AddTrayIcon();
     return CDialogEx::WindowProc(msg, wParam, lParam);
 }
 

@@ -6,8 +6,10 @@
 //   SkiffaDlgLines.cpp    the answering-modem state machine of every line
 //   SkiffaDlgPorts.cpp    opening and closing the lines, the port list
 //   SkiffaDlgLog.cpp      the daily connection log
-//   SkiffaDlgWindow.cpp   the window: tray icon, keys, the list selection
-//   SkiffaDlgApply.cpp    opening the settings dialogs and applying them
+//   SkiffaDlgWindow.cpp   the window: tray icon, showing and hiding, painting
+//   SkiffaDlgExit.cpp     the three ways to end the program and their questions
+//   SkiffaDlgMenus.cpp    the pop-up menus, the buttons' commands, help
+//   SkiffaDlgApply.cpp    applying the settings dialogs' results
 #pragma once
 
 #include <map>
@@ -108,13 +110,29 @@ public:
     void UpdatePortList();
     void ClosePorts();
 
-    // --- tray, keyboard and the COM-port button (SkiffaDlgWindow.cpp) -------
+    // --- tray and window (SkiffaDlgWindow.cpp) ------------------------------
     void AddTrayIcon();
     LRESULT OnLvnItemchangedPortList(NMHDR* pNMHDR);
+    void OnPaint();
+    HICON OnQueryDragIcon();
+    LRESULT OnTrayNotify(WPARAM wParam, LPARAM lParam);
+    void OnSize(UINT type, int cx, int cy);
+    void OnShowStatus();
+    void OnWindowPosChanging(WINDOWPOS* pos);
 
-    // --- applying settings (SkiffaDlgApply.cpp) ----------------------------
-    void OnSetting();
+    // --- exit paths (SkiffaDlgExit.cpp) --------------------------------------
+    void OnBnClickedExit();
+    void OnSysCommand(UINT nID, LPARAM lParam);
+    void OnTrayExit();
+
+    // --- menus, commands and help (SkiffaDlgMenus.cpp) -----------------------
+    LRESULT OnNMRClickPortList(NMHDR* pNMHDR);
+    void OnComPortSetting();
     void OnBnClickedSetting();
+    BOOL OnHelpInfo();
+
+    // --- applying settings (SkiffaDlgApply.cpp) ------------------------------
+    void OnSetting();
     void TakeBackGeneralSettings(const CSetting& dlg);
     void OnBnClickedComPort();
     LRESULT OnGetUserCount(WPARAM wParam, LPARAM lParam);
@@ -132,6 +150,11 @@ protected:
 private:
     void BuildMessageMap();
     void SetupColumns();
+
+    // Window side (SkiffaDlgWindow.cpp, SkiffaDlgExit.cpp, SkiffaDlgMenus.cpp).
+    void BringToForeground();
+    void ShowPopupMenu(unsigned menuId, bool bringForward);
+    bool AskToExit(unsigned questionId);
 
     // Caller side (SkiffaDlgSockets.cpp).
     std::string ListenOn(int port);

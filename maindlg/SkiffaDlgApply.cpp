@@ -70,12 +70,6 @@ void CSkiffaDlg::TakeBackGeneralSettings(const CSetting& dlg)
     m_strLogDir = dlg.m_strLogDir;
 }
 
-// The settings button does what the settings command does.
-void CSkiffaDlg::OnBnClickedSetting()
-{
-    OnSetting();
-}
-
 // Opens the dialog for the first selected row. After OK its nine values go
 // into that row's record and every line is reopened with them, whether or
 // not a value changed; then everything is saved.

@@ -46,6 +46,8 @@ int GetSystemMetrics(int index)
     switch (index) {
     case SM_CXVSCROLL: return style->pixelMetric(QStyle::PM_ScrollBarExtent);
     case SM_CXEDGE: return 2;
+    case SM_CXICON:
+    case SM_CYICON: return style->pixelMetric(QStyle::PM_LargeIconSize);
     default: return 0;
     }
 }

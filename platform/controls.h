@@ -24,8 +24,10 @@ constexpr int LVNI_SELECTED = 2;
 constexpr DWORD LVS_EX_GRIDLINES = 0x01;
 constexpr DWORD LVS_EX_FULLROWSELECT = 0x20;
 
-// System metrics used for the list's usable width.
+// System metrics: the list's usable width and the large icon's size.
 constexpr int SM_CXVSCROLL = 2;
+constexpr int SM_CXICON = 11;
+constexpr int SM_CYICON = 12;
 constexpr int SM_CXEDGE = 45;
 int GetSystemMetrics(int index);
 

@@ -24,6 +24,7 @@
 
 #include "platform/cp932.h"
 #include "platform/msgbox.h"
+#include "platform/paint.h"
 
 namespace {
 
@@ -404,8 +405,10 @@ int CDialogEx::DoModal()
     m_modalResult = IDCANCEL;
     const BOOL focusFirstControl = OnInitDialog();
     // Our own loop rather than QDialog::exec: a dialog that start-up keeps
-    // hidden (in the tray) must still run, and end, its modal loop.
-    setWindowModality(parentWidget() != nullptr ? Qt::WindowModal : Qt::ApplicationModal);
+    // hidden (in the tray) must still run, and end, its modal loop. A dialog
+    // without an owner blocks no other window of the program: its tray icon
+    // (a window of its own here) must still take clicks.
+    setWindowModality(parentWidget() != nullptr ? Qt::WindowModal : Qt::NonModal);
     show();
     if (focusFirstControl)
         FocusFirstTabStop();
@@ -523,6 +526,12 @@ LRESULT CDialogEx::DefWindowProc(UINT msg, WPARAM wParam, LPARAM /*lParam*/)
     case WM_CLOSE:
         OnCancel();
         return 0;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_ICONERASEBKGND:
+        EraseWindowBackground(reinterpret_cast<HDC>(wParam), *this);
+        return 1;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE)
             SendMessage(WM_CLOSE, 0, 0);
@@ -770,4 +779,19 @@ void CDialogEx::changeEvent(QEvent* event)
         return;
     const UINT type = isMinimized() ? SIZE_MINIMIZED : SIZE_RESTORED;
     SendMessage(WM_SIZE, type, MAKELPARAM(static_cast<WORD>(width()), static_cast<WORD>(height())));
+}
+
+// Painting goes through the message map as WM_PAINT.
+void CDialogEx::paintEvent(QPaintEvent* event)
+{
+    QPaintEvent* const outer = m_paintEvent;
+    m_paintEvent = event;
+    SendMessage(WM_PAINT, 0, 0);
+    m_paintEvent = outer;
+}
+
+void CDialogEx::OnPaint()
+{
+    if (m_paintEvent != nullptr)
+        QDialog::paintEvent(m_paintEvent);
 }

@@ -133,6 +133,9 @@ protected:
 
     // The framework's handling of messages the map does not take.
     LRESULT DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam);
+    // The framework's painting of the dialog, for a WM_PAINT handler that
+    // leaves the painting to it.
+    void OnPaint();
 
     // Message-map entries, tried in the order they were added.
     using MessageHandler = std::function<LRESULT(WPARAM, LPARAM)>;
@@ -147,6 +150,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
     void done(int r) override;
     void setVisible(bool visible) override;
 
@@ -173,6 +177,7 @@ private:
     std::map<UINT, QWidget*> m_controls;
     std::vector<QWidget*> m_items;  // every control, in template order
     QEventLoop* m_loop = nullptr;
+    QPaintEvent* m_paintEvent = nullptr;  // the paint in progress
     int m_modalResult = IDCANCEL;
     bool m_endPending = false;
     bool m_systemCloseDisabled = false;

@@ -1,6 +1,7 @@
 // Self-pipe for termination signals.
 #include "platform/signals.h"
 
+#include "platform/menu.h"
 #include "platform/msgbox.h"
 
 #include <QSocketNotifier>
@@ -38,8 +39,10 @@ void PostMessageOnTerminationSignals(HWND window, UINT msg)
         char buf[64];
         while (read(g_pipe[0], buf, sizeof buf) > 0) {
         }
-        // A box waiting for an answer, now or later, would hold the end back.
+        // A box waiting for an answer or an open menu, now or later, would
+        // hold the end back.
         EndMessageBoxes();
+        EndPopupMenus();
         PostMessageA(window, msg, 0, 0);
     });
     struct sigaction sa {};

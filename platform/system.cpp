@@ -7,11 +7,21 @@
 
 namespace {
 std::atomic<int> g_periodDepth{0};
+std::function<void(DWORD)> g_sleepHook;  // set and used on the UI thread only
 }
 
 void Sleep(DWORD ms)
 {
+    if (g_sleepHook) {
+        g_sleepHook(ms);
+        return;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void SetSleepHookForTesting(std::function<void(DWORD)> hook)
+{
+    g_sleepHook = std::move(hook);
 }
 
 UINT timeBeginPeriod(UINT)

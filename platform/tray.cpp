@@ -1,9 +1,11 @@
-// Tray icons on QSystemTrayIcon, and the "tray host appeared" watch over D-Bus.
+// Tray icons on QSystemTrayIcon, and the watch that tells a window when a tray
+// host appears: a notifier host on D-Bus, or an X11 tray taking its selection.
 #include "platform/tray.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPointer>
 #include <QSystemTrayIcon>
@@ -22,6 +24,22 @@ DWORD g_lastError = 0;
 std::map<std::pair<HWND, UINT>, QPointer<QSystemTrayIcon>> g_icons;
 
 constexpr DWORD kNoTrayHost = ERROR_GEN_FAILURE;
+constexpr UINT kTaskbarCreated = 0xC000;
+
+// The mouse message a click on the icon stands for. A tray host reports a
+// click once, so it counts as the button's release: the left button shows
+// the window, the right one its menu. The second click of a double click is
+// a double click and no more.
+LPARAM TrayMouseMessage(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger: return WM_LBUTTONUP;
+    case QSystemTrayIcon::Context: return WM_RBUTTONUP;
+    case QSystemTrayIcon::DoubleClick: return WM_LBUTTONDBLCLK;
+    case QSystemTrayIcon::MiddleClick: return WM_MBUTTONUP;
+    default: return 0;
+    }
+}
 
 void Apply(QSystemTrayIcon& icon, const NOTIFYICONDATAA& d)
 {
@@ -35,8 +53,8 @@ void Apply(QSystemTrayIcon& icon, const NOTIFYICONDATAA& d)
         const UINT id = d.uID;
         const UINT msg = d.uCallbackMessage;
         QObject::connect(&icon, &QSystemTrayIcon::activated, icon.parent(), [wnd, id, msg](QSystemTrayIcon::ActivationReason r) {
-            const LPARAM button = r == QSystemTrayIcon::Context ? WM_RBUTTONUP : WM_LBUTTONUP;
-            PostMessageA(wnd, msg, id, button);
+            if (const LPARAM mouse = TrayMouseMessage(r); mouse != 0)
+                PostMessageA(wnd, msg, id, mouse);
         });
     }
 }
@@ -104,18 +122,60 @@ void SetTrayShellForTesting(TrayShellHook hook)
     g_hook = std::move(hook);
 }
 
+namespace {
+
+// Posts the taskbar message to its window when a tray host appears. A child
+// of the window, so it ends with it.
+class TrayHostWatch : public QObject {
+    Q_OBJECT
+public:
+    TrayHostWatch(QObject* owner, HWND window) : QObject(owner), m_window(window) {}
+public slots:
+    void TrayWindowChanged()
+    {
+        // The owner also changes when a tray host goes away: only a new one counts.
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            PostMessageA(m_window, kTaskbarCreated, 0, 0);
+    }
+
+private:
+    HWND m_window;
+};
+
+// An X11 tray host (the XEmbed system tray) announces itself by taking the
+// tray selection; the platform plugin reports each change of its owner.
+void WatchXEmbedTrayHost(QObject* owner, HWND window)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    // Asking once makes the platform start tracking the selection.
+    QSystemTrayIcon::isSystemTrayAvailable();
+    // The plugin's native interface is a QObject (its first and only base);
+    // its class is not public, so the signal is found by name.
+    auto* native = reinterpret_cast<QObject*>(QGuiApplication::platformNativeInterface());
+    if (native == nullptr || native->metaObject()->indexOfSignal("systemTrayWindowChanged(QScreen*)") < 0)
+        return;
+    auto* watch = new TrayHostWatch(owner, window);
+    QObject::connect(native, SIGNAL(systemTrayWindowChanged(QScreen*)), watch, SLOT(TrayWindowChanged()));
+}
+
+}  // namespace
+
 UINT RegisterTaskbarCreatedMessage(HWND window)
 {
-    constexpr UINT kTaskbarCreated = 0xC000;
-    // A tray host announces itself on the session bus; when one (re)appears,
-    // the window hears of it as the registered message.
-    QDBusConnection bus = QDBusConnection::sessionBus();
     auto* owner = dynamic_cast<QObject*>(window);
-    if (bus.isConnected() && owner != nullptr) {
+    if (owner == nullptr)
+        return kTaskbarCreated;
+    // A desktop's notifier host announces itself on the session bus.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected()) {
         auto* watcher = new QDBusServiceWatcher(QStringLiteral("org.kde.StatusNotifierWatcher"), bus,
                                                 QDBusServiceWatcher::WatchForRegistration, owner);
         QObject::connect(watcher, &QDBusServiceWatcher::serviceRegistered, owner,
                          [window](const QString&) { PostMessageA(window, kTaskbarCreated, 0, 0); });
     }
+    WatchXEmbedTrayHost(owner, window);
     return kTaskbarCreated;
 }
+
+#include "tray.moc"

@@ -4,10 +4,8 @@
 #include <functional>
 
 #include "platform/message.h"
+#include "platform/paint.h"
 #include "platform/wintypes.h"
-
-class QIcon;
-using HICON = const QIcon*;
 
 constexpr DWORD NIM_ADD = 0;
 constexpr DWORD NIM_MODIFY = 1;
@@ -31,9 +29,12 @@ struct NOTIFYICONDATAA {
     char szTip[128];  // code-page text
 };
 
-// Adds, changes or removes the icon. A click on it posts uCallbackMessage to
-// hWnd with uID as wParam and WM_LBUTTONUP or WM_RBUTTONUP as lParam. Fails
-// when no tray host is running; the reason is then in TrayLastError().
+// Adds, changes or removes the icon, known by (hWnd, uID). A click on it
+// posts uCallbackMessage to hWnd with uID as wParam and as lParam
+// WM_LBUTTONUP or WM_RBUTTONUP (WM_LBUTTONDBLCLK for the second click of a
+// double click, WM_MBUTTONUP for the middle button). Adding an icon that is
+// there, or changing or removing one that is not, fails, and so does adding
+// one while no tray host is running; the reason is then in TrayLastError().
 BOOL Shell_NotifyIconA(DWORD message, NOTIFYICONDATAA* data);
 DWORD TrayLastError();
 
@@ -42,6 +43,7 @@ DWORD TrayLastError();
 using TrayShellHook = std::function<BOOL(DWORD message, const NOTIFYICONDATAA& data, DWORD& error)>;
 void SetTrayShellForTesting(TrayShellHook hook);
 
-// The message id "TaskbarCreated" is registered as; posted to the registered
-// window when a tray host appears again.
+// The message id "TaskbarCreated" is registered as (never WM_NULL); posted to
+// the registered window when a tray host appears again: a notifier host on
+// the session bus, or an X11 tray taking the tray selection.
 UINT RegisterTaskbarCreatedMessage(HWND window);
