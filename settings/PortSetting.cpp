@@ -89,3 +89,29 @@ void CPortSetting::OnBnClickedOk()
     m_nStop = m_nStopIndex != 0 ? 2 : 1;
     CDialogEx::OnOK();
 }
+
+void CPortSetting::LoadFrom(const CPortInfo& port)
+{
+    m_nSpeed = port.m_nSpeed;
+    m_nData = port.m_nData;
+    m_nStop = port.m_nStop;
+    m_nParity = port.m_nParity;
+    m_nRing = port.m_nRing;
+    m_nConnect = port.m_nConnect;
+    m_nConnectInterval = port.m_nConnectInterval;
+    m_nRingInterval = port.m_nRingInterval;
+    m_bDsr = port.m_bDsr;
+}
+
+void CPortSetting::StoreInto(CPortInfo& port) const
+{
+    port.m_nSpeed = m_nSpeed;
+    port.m_nData = m_nData;
+    port.m_nStop = m_nStop;
+    port.m_nParity = m_nParity;
+    port.m_nRing = m_nRing;
+    port.m_nConnect = m_nConnect;
+    port.m_nConnectInterval = m_nConnectInterval;
+    port.m_nRingInterval = m_nRingInterval;
+    port.m_bDsr = m_bDsr;
+}

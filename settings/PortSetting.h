@@ -8,6 +8,7 @@
 
 #include "platform/controls.h"
 #include "platform/dialog.h"
+#include "relay/PortInfo.h"
 
 // Baud rates by the speed combo's item index, ended by -1.
 extern const int g_BaudRates[6];
@@ -35,6 +36,11 @@ public:
     bool m_bConfirm = false;      // ask before OK while users are connected
     CEdit m_editRingInterval;
     CEdit m_editConnectInterval;
+
+    // The nine line settings, from a record before the dialog runs and back
+    // into one after OK.
+    void LoadFrom(const CPortInfo& port);
+    void StoreInto(CPortInfo& port) const;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;

@@ -164,29 +164,11 @@ void CSetting::OnBnClickedPortSetting()
         return;
     const auto row = static_cast<size_t>(i);
     CPortSetting dlg(this);
-    const CPortInfo& port = m_aUsePort[row];
-    dlg.m_nSpeed = port.m_nSpeed;
-    dlg.m_nData = port.m_nData;
-    dlg.m_nStop = port.m_nStop;
-    dlg.m_nParity = port.m_nParity;
-    dlg.m_nRing = port.m_nRing;
-    dlg.m_nConnect = port.m_nConnect;
-    dlg.m_nConnectInterval = port.m_nConnectInterval;
-    dlg.m_nRingInterval = port.m_nRingInterval;
-    dlg.m_bDsr = port.m_bDsr;
+    dlg.LoadFrom(m_aUsePort[row]);
     dlg.m_strPortName = m_listUsePort.GetText(i);
     if (dlg.DoModal() != IDOK)
         return;
-    CPortInfo& edited = m_aUsePort[row];
-    edited.m_nSpeed = dlg.m_nSpeed;
-    edited.m_nData = dlg.m_nData;
-    edited.m_nStop = dlg.m_nStop;
-    edited.m_nParity = dlg.m_nParity;
-    edited.m_nRing = dlg.m_nRing;
-    edited.m_nConnect = dlg.m_nConnect;
-    edited.m_nConnectInterval = dlg.m_nConnectInterval;
-    edited.m_nRingInterval = dlg.m_nRingInterval;
-    edited.m_bDsr = dlg.m_bDsr;
+    dlg.StoreInto(m_aUsePort[row]);
     m_bChanged = true;  // confirmed counts as changed, whatever the values
     UpdatePortControls();
 }
