@@ -25,7 +25,8 @@ PopupMenuRecord Describe(const QMenu& menu, UINT flags, int x, int y, HWND owner
 {
     PopupMenuRecord r{owner, flags, x, y, {}};
     for (const QAction* a : menu.actions())
-        r.items.emplace_back(a->isSeparator() ? 0 : IdOf(a), a->isSeparator() ? "" : cp932::FromQString(a->text()));
+        r.items.emplace_back(a->isSeparator() ? 0 : IdOf(a),
+                             a->isSeparator() ? "" : cp932::FromQString(a->text()));
     return r;
 }
 

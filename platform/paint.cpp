@@ -7,7 +7,9 @@
 #include "platform/controls.h"
 #include "platform/dialog.h"
 
-CPaintDC::CPaintDC(CDialogEx* window) : m_painter(std::make_unique<QPainter>(window)) {}
+CPaintDC::CPaintDC(CDialogEx* window) : m_painter(std::make_unique<QPainter>(window))
+{
+}
 
 CPaintDC::~CPaintDC() = default;
 

@@ -22,11 +22,8 @@ const MenuTemplate kListMenu{
 const MenuTemplate& FindMenuTemplate(unsigned id)
 {
     switch (id) {
-    case IDR_TRAY_MENU:
-        return kTrayMenu;
-    case IDR_LIST_MENU:
-        return kListMenu;
-    default:
-        std::abort();
+    case IDR_TRAY_MENU: return kTrayMenu;
+    case IDR_LIST_MENU: return kListMenu;
+    default: std::abort();
     }
 }

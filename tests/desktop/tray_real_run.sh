@@ -5,13 +5,13 @@
 # SKIFFA_SCREENSHOTS=<folder> keeps a screenshot of every step there.
 set -euo pipefail
 
-exe=$(realpath "$1")
 for tool in Xvfb openbox trayer xdotool xwininfo xprop import; do
   if ! command -v "$tool" >/dev/null; then
     echo "SKIPPED: $tool is not installed (scripts/install-deps installs it)"
     exit 77
   fi
 done
+exe=$(realpath "$1")
 
 work=$(mktemp -d /tmp/skiffa-tray-XXXXXX)
 pids=()

@@ -3,6 +3,7 @@
 #include "relay_fixture.h"
 #include "tray_shell.h"
 
+#include <QImage>
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -120,9 +121,8 @@ TEST_F(ExitTest, TrayExitAsksOnlyWhileSomeoneIsConnected)
 {
     TestTrayShell shell;
     MenuChoice choice(ID_TRAY_EXIT);
-    EXPECT_TRUE(RunToEnd("[ALL]\nTRAY=1\n", [&](CSkiffaDlg& dlg) {
-        ASSERT_TRUE(shell.Click(&dlg, WM_RBUTTONUP));
-    }));
+    EXPECT_TRUE(
+        RunToEnd("[ALL]\nTRAY=1\n", [&](CSkiffaDlg& dlg) { ASSERT_TRUE(shell.Click(&dlg, WM_RBUTTONUP)); }));
     EXPECT_EQ(choice.menus.size(), 1u);
     EXPECT_TRUE(m_boxes.empty());
 
@@ -169,6 +169,10 @@ TEST_F(ExitTest, ListMenuOpensOnlyOverASelection)
         emit tree->customContextMenuRequested(QPoint(5, 5));
         EXPECT_TRUE(choice.menus.empty()) << "no row selected";
         dlg.m_listPort.SetItemSelected(1, true);
+        // The selected row is drawn highlighted across its columns.
+        const QRect row = tree->visualItemRect(tree->topLevelItem(1));
+        const QImage shown = tree->viewport()->grab().toImage();
+        EXPECT_EQ(shown.pixelColor(row.left() + 2, row.center().y()), tree->palette().highlight().color());
         emit tree->customContextMenuRequested(QPoint(5, 5));
         ASSERT_EQ(choice.menus.size(), 1u);
         EXPECT_EQ(choice.menus[0].items,

@@ -17,7 +17,8 @@ class TestTrayShell {
 public:
     TestTrayShell()
     {
-        SetTrayShellForTesting([this](DWORD m, const NOTIFYICONDATAA& d, DWORD& e) { return Handle(m, d, e); });
+        SetTrayShellForTesting(
+            [this](DWORD m, const NOTIFYICONDATAA& d, DWORD& e) { return Handle(m, d, e); });
         SetSleepHookForTesting([this](DWORD ms) { waits.push_back(ms); });
     }
     ~TestTrayShell()

@@ -79,8 +79,10 @@ TEST_F(TrayTest, MinimiseHidesIntoTheTrayUntilTheIconIsClicked)
         ASSERT_TRUE(shell.Click(&dlg, WM_RBUTTONUP));
         ASSERT_TRUE(WaitUntil([&] { return !menu.menus.empty(); }));
         const PopupMenuRecord& m = menu.menus[0];
-        EXPECT_EQ(m.items, (std::vector<std::pair<UINT, std::string>>{
-                               {32775, cp932::FromUtf8("状態表示(&R)")}, {0, ""}, {32774, cp932::FromUtf8("終了(&X)")}}));
+        EXPECT_EQ(m.items,
+                  (std::vector<std::pair<UINT, std::string>>{{32775, cp932::FromUtf8("状態表示(&R)")},
+                                                             {0, ""},
+                                                             {32774, cp932::FromUtf8("終了(&X)")}}));
         EXPECT_EQ(m.x, 321);
         EXPECT_EQ(m.y, 123);
         EXPECT_EQ(m.flags, TPM_RIGHTBUTTON);
@@ -196,7 +198,8 @@ TEST_F(TrayTest, ServiceHostedMinimiseHasNoIconAndPaintsTheIcon)
         dlg.render(&iconic, QPoint(), QRegion(), QWidget::DrawWindowBackground);
         const int size = GetSystemMetrics(SM_CXICON);
         // A point on the icon's blue disc, left of the sail and above the hull.
-        const QPoint disc((iconic.width() - size + 1) / 2 + size / 4, (iconic.height() - size + 1) / 2 + size * 3 / 8);
+        const QPoint disc((iconic.width() - size + 1) / 2 + size / 4,
+                          (iconic.height() - size + 1) / 2 + size * 3 / 8);
         const QColor blue(0x1e, 0x5a, 0x96);
         EXPECT_EQ(iconic.pixelColor(disc), blue);
         EXPECT_EQ(iconic.pixelColor(2, 2), dlg.palette().window().color());

@@ -32,7 +32,8 @@ public:
     std::vector<Message> posted;
 };
 
-const MenuTemplate kMenu{1, {{"first", {{11, "One"}, {0, nullptr}, {12, "&Two"}}}, {"second", {{21, "Other"}}}}};
+const MenuTemplate kMenu{1,
+                         {{"first", {{11, "One"}, {0, nullptr}, {12, "&Two"}}}, {"second", {{21, "Other"}}}}};
 
 }  // namespace
 
