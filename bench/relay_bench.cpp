@@ -576,42 +576,73 @@ std::string ConnectCallers(Relay& relay, const std::vector<PtyHost*>& hosts, std
         callers.push_back(Caller{std::move(*c), {}});
         std::string line = "line " + std::to_string(i + 1) + ": ";
         if (!callers.back().conn.WriteAll("a")) return line + "cannot write";
-        why = AwaitHost(*hosts[i], "a", 5s);
+        why = AwaitHost(*hosts[i], "a", kDeadline);
         if (why.empty() && !hosts[i]->WriteAll("a")) why = "the host cannot write";
-        if (why.empty()) why = AwaitCaller(callers.back(), "a", 5s);
-        if (!why.empty()) return line + why + " within 5 s";
+        if (why.empty()) why = AwaitCaller(callers.back(), "a", kDeadline);
+        if (!why.empty()) return line + why + " within 10 s";
     }
     return {};
 }
 
-constexpr size_t kRttWarmUp = 50;  // round trips before the counted ones
+// The relays take turns at the round trips in blocks: so many round trips
+// back to back, the first few of each block not counted (the relay's threads
+// have slept while the others had their turn).
+constexpr size_t kBlock = 100;
+constexpr size_t kBlockWarmUp = 10;
 
-// Round trips, one byte in flight at a time, the lines taken in turn: the
-// caller sends a byte, the host reads it and sends it back, the caller reads
-// it. Client and host are this one thread, so each leg's time is the relay's
-// plus a few system calls, the same for every relay.
-std::string MeasureRtt(std::vector<Caller>& callers, const std::vector<PtyHost*>& hosts, size_t trips, Run& r)
-{
-    const size_t warmUp = kRttWarmUp;
+// One relay under test in one run: its lines, its process, its callers and
+// its figures.
+struct Subject {
+    std::string name;
+    std::unique_ptr<Relay> relay;
+    std::vector<std::optional<PtyHost>> own;  // the lines, unless skiffa made them
+    std::vector<PtyHost*> ptys;
+    std::vector<Caller> callers;
+    Run run;
+    size_t trips = 0;  // round trips done, the warm-up included
     char next = 'b';
-    for (size_t t = 0; t < warmUp + trips; ++t) {
-        size_t k = t % callers.size();
-        std::string b(1, next);
-        next = next == 'z' ? 'b' : static_cast<char>(next + 1);
-        auto t0 = Clock::now();
-        if (::send(callers[k].conn.fd(), b.data(), 1, MSG_NOSIGNAL) != 1) return "cannot send";
-        std::string why = AwaitHost(*hosts[k], b, 5s);
-        auto t1 = Clock::now();
-        if (why.empty() && ::write(hosts[k]->fd(), b.data(), 1) != 1) why = "the host cannot write";
-        if (why.empty()) why = AwaitCaller(callers[k], b, 5s);
-        auto t2 = Clock::now();
-        if (!why.empty()) return "round trip " + std::to_string(t) + " on line " + std::to_string(k + 1) + ": " + why;
-        if (t < warmUp) continue;
-        r.rtt.push_back(Us(t2 - t0).count());
-        r.up.push_back(Us(t1 - t0).count());
-        r.down.push_back(Us(t2 - t1).count());
-    }
+    double cpuBefore = 0;
+};
+
+// One round trip on the subject's next line: the caller sends a byte, the
+// host reads it and sends it back, the caller reads it. Client and host are
+// this one thread, so each leg's time is the relay's plus a few system
+// calls, the same for every relay.
+std::string RoundTrip(Subject& s)
+{
+    size_t k = s.trips % s.callers.size();
+    std::string b(1, s.next);
+    s.next = s.next == 'z' ? 'b' : static_cast<char>(s.next + 1);
+    auto t0 = Clock::now();
+    if (::send(s.callers[k].conn.fd(), b.data(), 1, MSG_NOSIGNAL) != 1) return "cannot send";
+    std::string why = AwaitHost(*s.ptys[k], b, 5s);
+    auto t1 = Clock::now();
+    if (why.empty() && ::write(s.ptys[k]->fd(), b.data(), 1) != 1) why = "the host cannot write";
+    if (why.empty()) why = AwaitCaller(s.callers[k], b, 5s);
+    auto t2 = Clock::now();
+    if (!why.empty()) return "round trip " + std::to_string(s.trips) + " on line " + std::to_string(k + 1) + ": " + why;
+    if (s.trips++ % (kBlockWarmUp + kBlock) < kBlockWarmUp) return {};
+    s.run.rtt.push_back(Us(t2 - t0).count());
+    s.run.up.push_back(Us(t1 - t0).count());
+    s.run.down.push_back(Us(t2 - t1).count());
     return {};
+}
+
+// Round trips with one byte in flight at a time across all the relays: they
+// take turns, a block of round trips each (their lines in turn), so that every
+// relay is measured in the same stretches of a shared machine, whose speed
+// moves a lot from one second to the next, and each still back to back.
+void MeasureRtts(std::vector<Subject*>& subjects, size_t trips)
+{
+    for (Subject* s : subjects) s->cpuBefore = SchedCpuUs(s->relay->Pid());
+    const size_t blocks = (trips + kBlock - 1) / kBlock;
+    for (size_t b = 0; b < blocks; ++b)
+        for (size_t j = 0; j < subjects.size(); ++j) {
+            Subject& s = *subjects[(b + j) % subjects.size()];
+            for (size_t t = 0; t < kBlockWarmUp + kBlock && s.run.note.empty(); ++t) s.run.note = RoundTrip(s);
+        }
+    for (Subject* s : subjects)
+        s->run.rttCpuUs = (SchedCpuUs(s->relay->Pid()) - s->cpuBefore) / static_cast<double>(std::max<size_t>(s->trips, 1));
 }
 
 constexpr auto kWarmUp = 250ms;
@@ -713,61 +744,81 @@ std::string MeasureDown(Hosts& hosts, std::vector<Caller>& callers, Run& r)
     return why;
 }
 
-// One run of every measurement on one relay with `lines` lines.
-Run MeasureOnce(const std::string& name, size_t lines, size_t trips, const std::string& before)
+// Makes the subject's lines, starts its relay and connects its callers; the
+// reason in its note when something fails.
+void StartSubject(Subject& s, size_t lines, const std::string& before)
 {
-    Run r;
-    std::unique_ptr<Relay> relay;
-    std::vector<std::optional<PtyHost>> own;  // the lines, unless skiffa made them
-    std::vector<PtyHost*> ptys;
-    if (name == "skiffa" || name == kBefore) {
-        auto s = std::make_unique<SkiffaRelay>(lines, name == "skiffa" ? OwnFolder() / "skiffa" : std::filesystem::path(before));
-        r.note = s->Prepare();
-        if (!r.note.empty()) return r;
-        ptys = s->hosts();
-        relay = std::move(s);
+    Run& r = s.run;
+    if (s.name == "skiffa" || s.name == kBefore) {
+        auto relay = std::make_unique<SkiffaRelay>(
+            lines, s.name == "skiffa" ? OwnFolder() / "skiffa" : std::filesystem::path(before));
+        r.note = relay->Prepare();
+        if (!r.note.empty()) return;
+        s.ptys = relay->hosts();
+        s.relay = std::move(relay);
     } else {
-        own.reserve(lines);  // ptys points into it
+        s.own.reserve(lines);  // ptys points into it
         for (size_t i = 0; i < lines; ++i) {
-            own.push_back(PtyHost::Open(&r.note));
-            if (!own.back()) return r;
-            ptys.push_back(&*own.back());
+            s.own.push_back(PtyHost::Open(&r.note));
+            if (!s.own.back()) return;
+            s.ptys.push_back(&*s.own.back());
         }
-        if (name == "floor") relay = std::make_unique<FloorRelay>();
-        else relay = std::make_unique<Ser2netRelay>(name == "ser2net tuned");
+        if (s.name == "floor") s.relay = std::make_unique<FloorRelay>();
+        else s.relay = std::make_unique<Ser2netRelay>(s.name == "ser2net tuned");
     }
     std::vector<std::string> slaves;
-    for (PtyHost* p : ptys) {
+    for (PtyHost* p : s.ptys) {
         // The benchmark holds every line's far end open too, so that a master
         // never reports a hang-up (ser2net opens a line only when its caller
         // comes).
         p->KeepFarEndOpen();
         slaves.push_back(p->slave_path());
     }
-    r.note = relay->Start(slaves);
-    std::vector<Caller> callers;
-    if (r.note.empty()) r.note = ConnectCallers(*relay, ptys, callers);
-    if (r.note.empty()) {
-        double before = SchedCpuUs(relay->Pid());
-        r.note = MeasureRtt(callers, ptys, trips, r);
-        r.rttCpuUs = (SchedCpuUs(relay->Pid()) - before) / static_cast<double>(r.rtt.size() + kRttWarmUp);
+    r.note = s.relay->Start(slaves);
+    if (r.note.empty()) r.note = ConnectCallers(*s.relay, s.ptys, s.callers);
+}
+
+// Throughput each way on one subject, every byte checked.
+void MeasureThroughput(Subject& s)
+{
+    Hosts hosts(s.ptys);
+    s.run.note = MeasureUp(hosts, s.callers, s.run);
+    if (s.run.note.empty()) s.run.note = MeasureDown(hosts, s.callers, s.run);
+    std::string lost = hosts.Stop();
+    if (s.run.note.empty()) s.run.note = lost;
+}
+
+// One run of every relay with `lines` lines: all started side by side, the
+// round trips taken in turns, then each relay's throughput (in an order that
+// moves on with the run), then the CPU time of all of them while quiet.
+std::vector<Run> MeasureRun(const std::vector<std::string>& names, size_t lines, size_t trips, size_t round,
+                            const std::string& before)
+{
+    std::vector<Subject> subjects(names.size());
+    std::vector<Subject*> live;
+    for (size_t i = 0; i < names.size(); ++i) {
+        subjects[i].name = names[i];
+        StartSubject(subjects[i], lines, before);
+        if (subjects[i].run.note.empty()) live.push_back(&subjects[i]);
     }
-    if (r.note.empty()) {
-        Hosts hosts(ptys);
-        r.note = MeasureUp(hosts, callers, r);
-        if (r.note.empty()) r.note = MeasureDown(hosts, callers, r);
-        std::string lost = hosts.Stop();
-        if (r.note.empty()) r.note = lost;
+    MeasureRtts(live, trips);
+    for (size_t j = 0; j < live.size(); ++j) {
+        Subject& s = *live[(round + j) % live.size()];
+        if (s.run.note.empty()) MeasureThroughput(s);
     }
-    if (r.note.empty() && lines > 1) {
-        double before = SchedCpuUs(relay->Pid());
+    if (lines > 1) {
+        for (Subject* s : live) s->cpuBefore = SchedCpuUs(s->relay->Pid());
         std::this_thread::sleep_for(3s);
-        r.idleCpuUs = SchedCpuUs(relay->Pid()) - before;
+        for (Subject* s : live) s->run.idleCpuUs = SchedCpuUs(s->relay->Pid()) - s->cpuBefore;
     }
-    r.ran = r.note.empty();
-    callers.clear();
-    relay->Stop();
-    return r;
+    std::vector<Run> runs;
+    for (Subject& s : subjects) {
+        s.run.ran = s.run.note.empty();
+        s.callers.clear();
+        if (s.relay) s.relay->Stop();
+        runs.push_back(std::move(s.run));
+    }
+    return runs;
 }
 
 // --- reporting ---------------------------------------------------------------
@@ -970,20 +1021,20 @@ int main(int argc, char** argv)
     std::map<size_t, Results> all;
     for (size_t lines : opt.lines) {
         Results& res = all[lines];
-        for (size_t round = 0; round < opt.runs; ++round)
-            // Each round starts with another relay, so that none always runs
-            // first or last.
-            for (size_t j = 0; j < opt.relays.size(); ++j) {
-                const std::string& name = opt.relays[(round + j) % opt.relays.size()];
-                res[name].push_back(MeasureOnce(name, lines, opt.trips, opt.before));
-                const Run& r = res[name].back();
+        for (size_t round = 0; round < opt.runs; ++round) {
+            std::vector<Run> runs = MeasureRun(opt.relays, lines, opt.trips, round, opt.before);
+            for (size_t i = 0; i < runs.size(); ++i) {
+                const std::string& name = opt.relays[i];
+                const Run& r = runs[i];
                 std::printf("  %zu line%s, run %zu, %s: %s\n", lines, lines == 1 ? "" : "s", round + 1,
                             name.c_str(), r.ran ? "done" : r.note.c_str());
-                std::fflush(stdout);
                 // A missing ser2net is reported, not a failure of the benchmark.
                 if (!r.ran && (name.rfind("ser2net", 0) != 0 || std::filesystem::exists(kSer2net)))
                     ok = false;
+                res[name].push_back(std::move(runs[i]));
             }
+            std::fflush(stdout);
+        }
         PrintRuns(lines, opt.relays, res);
         PrintFigures(lines, opt.relays, res);
         std::fflush(stdout);

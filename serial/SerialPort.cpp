@@ -227,11 +227,10 @@ bool CSerialPort::WaitForRoom(HANDLE h, int count)
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(count) * kWriteMsPerByte + kWriteMsConstant);
     for (;;) {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!ClearCommError(h, &errors, &status))
+        DWORD queued = 0;
+        if (!GetCommOutputQueue(h, &queued))
             return false;
-        if (COM_SLOT_SIZE - static_cast<long long>(status.cbOutQue) >= count)
+        if (COM_SLOT_SIZE - static_cast<long long>(queued) >= count)
             return true;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
