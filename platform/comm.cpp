@@ -346,6 +346,22 @@ BOOL ClearCommError(HANDLE h, DWORD* errors, COMSTAT* status)
     return TRUE;
 }
 
+BOOL GetCommOutputQueue(HANDLE h, DWORD* bytes)
+{
+    if (bytes != nullptr)
+        *bytes = 0;
+    HandleUse use(h);
+    if (use.get() == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
+    DWORD out = 0;
+    const DWORD error = use.get()->OutputQueue(out);
+    if (error != ERROR_SUCCESS)
+        return Fail(error);
+    if (bytes != nullptr)
+        *bytes = out;
+    return TRUE;
+}
+
 BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read)
 {
     if (read != nullptr)

@@ -163,6 +163,12 @@ struct COMSTAT {
 // ERROR_GEN_FAILURE when the device has gone: the status is then all 0.
 BOOL ClearCommError(HANDLE h, DWORD* errors, COMSTAT* status);
 
+// The bytes written and not yet sent (ClearCommError's cbOutQue) with a single
+// look at the device, for a writer that asks before every piece. A tty that
+// has hung up may still answer; its next write fails. FALSE with
+// ERROR_GEN_FAILURE when the device has failed.
+BOOL GetCommOutputQueue(HANDLE h, DWORD* bytes);
+
 // Reads at most `count` of the bytes queued now and returns at once, also
 // with none (TRUE, *read = 0). FALSE when the device has failed; *read is 0.
 [[nodiscard]] BOOL ReadFile(HANDLE h, void* buffer, DWORD count, DWORD* read);

@@ -27,6 +27,12 @@ public:
     virtual DWORD SetState(const DCB& dcb) = 0;
     virtual DWORD Purge(bool input, bool output) = 0;
     virtual DWORD Queues(DWORD& in, DWORD& out) = 0;
+    // The output queue alone, as cheaply as the device can tell it.
+    virtual DWORD OutputQueue(DWORD& out)
+    {
+        DWORD in = 0;
+        return Queues(in, out);
+    }
 
     // Blocks until received bytes are queued (only when watchInput; then
     // input = true), a wake-up is pending (taken; input = false), the device

@@ -162,6 +162,15 @@ public:
         return ERROR_SUCCESS;
     }
 
+    DWORD OutputQueue(DWORD& out) override
+    {
+        int outBytes = 0;
+        if (ioctl(m_fd, TIOCOUTQ, &outBytes) != 0)
+            return ERROR_GEN_FAILURE;
+        out = static_cast<DWORD>(std::max(outBytes, 0));
+        return ERROR_SUCCESS;
+    }
+
     DWORD WaitEvent(bool watchInput, bool& input) override
     {
         input = false;

@@ -16,6 +16,7 @@
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
@@ -28,19 +29,21 @@
 
 namespace {
 
-// A window message carried through Qt's event queue.
-class WinMessageEvent : public QEvent {
+// Asks a window to deliver its posted messages.
+class DeliverEvent : public QEvent {
 public:
     static QEvent::Type EventType()
     {
         static const int type = QEvent::registerEventType();
         return static_cast<QEvent::Type>(type);
     }
-    WinMessageEvent(UINT m, WPARAM w, LPARAM l) : QEvent(EventType()), msg(m), wParam(w), lParam(l) {}
-    UINT msg;
-    WPARAM wParam;
-    LPARAM lParam;
+    DeliverEvent() : QEvent(EventType()) {}
 };
+
+// The open post batches of this thread and the windows that got messages in
+// them.
+thread_local int t_batchDepth = 0;
+thread_local std::vector<QPointer<CDialogEx>> t_batchWindows;
 
 QString Utf8(const char* text)
 {
@@ -472,8 +475,64 @@ void CDialogEx::OnCancel()
 
 bool CDialogEx::PostMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    QCoreApplication::postEvent(this, new WinMessageEvent(msg, wParam, lParam));
+    std::unique_lock<std::mutex> lock(m_postMutex);
+    m_posted.push_back({msg, wParam, lParam});
+    if (t_batchDepth > 0) {
+        // Only the UI thread opens batches: the batch's end delivers it.
+        lock.unlock();
+        if (std::find(t_batchWindows.begin(), t_batchWindows.end(), this) == t_batchWindows.end())
+            t_batchWindows.emplace_back(this);
+        return true;
+    }
+    RequestDelivery(lock);
     return true;
+}
+
+void CDialogEx::RequestDelivery(std::unique_lock<std::mutex>& lock)
+{
+    const bool request = !m_deliveryRequested;
+    m_deliveryRequested = true;
+    lock.unlock();
+    if (request)
+        QCoreApplication::postEvent(this, new DeliverEvent);
+}
+
+void CDialogEx::DeliverPosted()
+{
+    // A handler may end and destroy the window; then nothing more is delivered.
+    const QPointer<CDialogEx> alive(this);
+    for (;;) {
+        std::unique_lock<std::mutex> lock(m_postMutex);
+        if (m_posted.empty())
+            return;
+        const Posted m = m_posted.front();
+        m_posted.pop_front();
+        // A handler may run a modal loop: the messages behind this one must
+        // reach the window from there, as they would one by one.
+        if (!m_posted.empty())
+            RequestDelivery(lock);
+        else
+            lock.unlock();
+        WindowProc(m.msg, m.wParam, m.lParam);
+        if (!alive)
+            return;
+    }
+}
+
+PostBatch::PostBatch()
+{
+    ++t_batchDepth;
+}
+
+PostBatch::~PostBatch()
+{
+    if (--t_batchDepth > 0)
+        return;
+    std::vector<QPointer<CDialogEx>> windows;
+    windows.swap(t_batchWindows);
+    for (const QPointer<CDialogEx>& w : windows)
+        if (w)
+            w->DeliverPosted();
 }
 
 LRESULT CDialogEx::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -483,12 +542,15 @@ LRESULT CDialogEx::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 
 void CDialogEx::customEvent(QEvent* event)
 {
-    if (event->type() != WinMessageEvent::EventType()) {
+    if (event->type() != DeliverEvent::EventType()) {
         QDialog::customEvent(event);
         return;
     }
-    const auto* m = static_cast<WinMessageEvent*>(event);
-    WindowProc(m->msg, m->wParam, m->lParam);
+    {
+        std::lock_guard<std::mutex> lock(m_postMutex);
+        m_deliveryRequested = false;
+    }
+    DeliverPosted();
 }
 
 LRESULT CDialogEx::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)

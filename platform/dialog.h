@@ -4,9 +4,11 @@
 #pragma once
 
 #include <QDialog>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -87,6 +89,9 @@ public:
     bool PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     LRESULT SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
+    // Delivers the posted messages waiting now, in order (UI thread only).
+    void DeliverPosted();
+
     // Timers by id: setting a pending id restarts it; each expiry sends
     // WM_TIMER with the id as wParam. The elapse is taken as TimerElapse gives it.
     UINT SetTimer(UINT id, UINT elapseMs);
@@ -155,6 +160,15 @@ protected:
     void setVisible(bool visible) override;
 
 private:
+    struct Posted {
+        UINT msg;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    // Asks the event loop for a delivery unless one is asked for already;
+    // with m_postMutex held (released on return).
+    void RequestDelivery(std::unique_lock<std::mutex>& lock);
+
     struct MapEntry {
         UINT message;
         UINT code;  // WM_COMMAND notification or WM_NOTIFY code (as unsigned)
@@ -185,4 +199,9 @@ private:
     bool m_destroyed = false;
     int m_baseX = 0;
     int m_baseY = 0;
+    // Posted messages, in the order they were posted. A delivery event is in
+    // Qt's queue while m_deliveryRequested is set.
+    std::mutex m_postMutex;
+    std::deque<Posted> m_posted;
+    bool m_deliveryRequested = false;
 };

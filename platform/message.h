@@ -22,6 +22,19 @@ inline BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return hwnd != nullptr && hwnd->PostMessage(msg, wParam, lParam) ? TRUE : FALSE;
 }
 
+// While one of these lives on the UI thread, messages posted there to a
+// window are held and delivered, in order with the rest of its posted
+// messages, when the outermost one ends, without a pass through the event
+// loop. The socket layer opens one around each round of readiness reports.
+// (Implemented by the window layer; only the UI thread may open one.)
+class PostBatch {
+public:
+    PostBatch();
+    ~PostBatch();
+    PostBatch(const PostBatch&) = delete;
+    PostBatch& operator=(const PostBatch&) = delete;
+};
+
 inline LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     return hwnd != nullptr ? hwnd->SendMessage(msg, wParam, lParam) : 0;

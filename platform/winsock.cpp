@@ -320,6 +320,9 @@ private:
     {
         epoll_event events[64];
         const int n = Retry([&] { return ::epoll_wait(m_epoll, events, 64, 0); });
+        // The notifications reach their windows when this round ends, without
+        // another pass through the event loop.
+        PostBatch batch;
         for (int i = 0; i < n; ++i, ++m_readyReports)
             OnReady(static_cast<SOCKET>(events[i].data.u64), events[i].events);
     }
@@ -342,8 +345,10 @@ private:
             e->peerClosed = true;
             e->closeError = PendingError(e->fd);
         }
-        // Unread bytes first, then the close that came with them.
-        if ((e->events & FD_READ) && e->readArmed && BytesUnread(e->fd) > 0) {
+        // Unread bytes first, then the close that came with them. Before the
+        // end, readability itself says bytes are there.
+        const bool unread = ended ? BytesUnread(e->fd) > 0 : (revents & EPOLLIN) != 0;
+        if ((e->events & FD_READ) && e->readArmed && unread) {
             e->readArmed = false;
             Post(s, *e, FD_READ, 0);
         }
@@ -611,9 +616,11 @@ int recv(SOCKET s, char* buf, int len, int flags)
         return Fail(WSAEFAULT);
     const ssize_t n = Retry([&] { return ::recv(e->fd, buf, static_cast<size_t>(len), 0); });
     const int err = errno;
-    // Every recv re-enables FD_READ; bytes still unread are announced at once.
+    // Every recv re-enables FD_READ. Bytes still unread are announced by the
+    // readiness the re-arming asks for; after the end of the stream epoll
+    // reports nothing more, so they are announced here.
     e->readArmed = true;
-    if ((e->events & FD_READ) && BytesUnread(e->fd) > 0) {
+    if ((e->events & FD_READ) && e->peerClosed && BytesUnread(e->fd) > 0) {
         e->readArmed = false;
         layer.Post(s, *e, FD_READ, 0);
     }

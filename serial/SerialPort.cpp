@@ -128,42 +128,35 @@ unsigned CSerialPort::ReadThreadProc(void* param)
                 self->m_bDeviceGone = true;
             break;
         }
-
-        DWORD errors = 0;
-        COMSTAT status{};
-        ClearCommError(h, &errors, &status);
-        if ((mask & EV_RXCHAR) == 0 || status.cbInQue == 0)
-            continue;
-
-        // Everything queued now is read, slot after slot, before the next
-        // wait: bytes beyond one slot never wait for the next character.
-        DWORD queued = status.cbInQue;
-        while (queued > 0 && self->m_bThreadRun) {
-            if (!self->WaitForFreeSlot())
-                break;
+        if ((mask & EV_RXCHAR) == 0)
+            continue;  // woken to look at the run flag
+        // Slot after slot, until a read comes back short: then everything
+        // queued has been taken, and bytes beyond one slot never wait for the
+        // next character. No queue query is needed on the way.
+        while (self->m_bThreadRun && self->WaitForFreeSlot()) {
             const int slot = self->m_nReadSlot;
-            const DWORD want = std::min<DWORD>(queued, COM_SLOT_SIZE);
             DWORD got = 0;
-            if (!ReadFile(h, self->m_ReadBuf[slot], want, &got)) {
-                ClearCommError(h, &errors, &status);
-                got = 0;
-            }
-            self->m_dwReadLen[slot] = got;
-            const LPARAM lParam = static_cast<LPARAM>(slot) |
-                                  (static_cast<LPARAM>(self->m_nGeneration) << kGenerationShift);
-            if (!PostMessageA(self->m_hNotifyWnd, self->m_nNotifyMsg, static_cast<WPARAM>(self->m_nPortIndex),
-                              lParam))
-                self->ReleaseSlot();  // nobody will take it
-            self->m_nReadSlot = (slot + 1) % COM_SLOT_COUNT;
-
-            if (got == 0)
-                break;  // a failed read: back to the wait, which sees a gone device
-            if (!ClearCommError(h, &errors, &status))
-                break;
-            queued = status.cbInQue;
+            const bool readOk = ReadFile(h, self->m_ReadBuf[slot], COM_SLOT_SIZE, &got) != FALSE;
+            if (readOk && got == 0)
+                break;  // nothing was queued after all: back to the wait
+            self->PostSlot(slot, readOk ? got : 0);
+            if (!readOk || got < COM_SLOT_SIZE)
+                break;  // a failed read goes back to the wait, which sees a gone device
         }
     }
     return 0;
+}
+
+// Hands a filled slot to the window: its message, or the slot back to the
+// reader when the message cannot be posted.
+void CSerialPort::PostSlot(int slot, DWORD count)
+{
+    m_dwReadLen[slot] = count;
+    ++m_nSlotsFilled;
+    const LPARAM lParam = static_cast<LPARAM>(slot) | (static_cast<LPARAM>(m_nGeneration) << kGenerationShift);
+    if (!PostMessageA(m_hNotifyWnd, m_nNotifyMsg, static_cast<WPARAM>(m_nPortIndex), lParam))
+        ReleaseSlot();  // nobody will take it
+    m_nReadSlot = (slot + 1) % COM_SLOT_COUNT;
 }
 
 bool CSerialPort::WaitForFreeSlot()
@@ -174,10 +167,7 @@ bool CSerialPort::WaitForFreeSlot()
     m_ringChanged.wait(lock, [this] {
         return !m_bThreadRun || m_nSlotsFilled - m_nSlotsTaken < static_cast<std::uint64_t>(COM_SLOT_COUNT);
     });
-    if (!m_bThreadRun)
-        return false;
-    ++m_nSlotsFilled;
-    return true;
+    return m_bThreadRun;
 }
 
 void CSerialPort::ReleaseSlot()
@@ -243,11 +233,10 @@ bool CSerialPort::WaitForRoom(HANDLE h, int count)
     const Clock::time_point deadline =
         Clock::now() + std::chrono::milliseconds(static_cast<long long>(count) * kWriteMsPerByte + kWriteMsConstant);
     for (;;) {
-        DWORD errors = 0;
-        COMSTAT status{};
-        if (!ClearCommError(h, &errors, &status))
+        DWORD queued = 0;
+        if (!GetCommOutputQueue(h, &queued))
             return false;
-        if (COM_SLOT_SIZE - static_cast<long long>(status.cbOutQue) >= count)
+        if (COM_SLOT_SIZE - static_cast<long long>(queued) >= count)
             return true;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)

@@ -114,6 +114,7 @@ private:
     // The reader's wait until the slot it is about to fill has been taken;
     // false when the reader is to stop instead.
     bool WaitForFreeSlot();
+    void PostSlot(int slot, DWORD count);
     void ReleaseSlot();
     bool WaitForRoom(HANDLE h, int count);
 

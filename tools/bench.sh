@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the build (build/bench_*) in turn and prints what
-# each reports. Fails when a benchmark fails.
+# each reports; the relay benchmark goes last, so that its summary table of
+# ratios closes the output. Fails when a benchmark fails.
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -9,8 +10,10 @@ build="${SKIFFA_BUILD_DIR:-$root/build}"  # make bench uses build/
 shopt -s nullglob
 benches=()
 for b in "$build"/bench_*; do
+  [ "$(basename "$b")" = bench_relay_bench ] && continue
   [ -f "$b" ] && [ -x "$b" ] && benches+=("$b")
 done
+[ -x "$build/bench_relay_bench" ] && benches+=("$build/bench_relay_bench")
 if [ ${#benches[@]} -eq 0 ]; then
   echo "bench: no benchmarks in $build; build first (make build)" >&2
   exit 1

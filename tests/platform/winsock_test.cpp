@@ -229,6 +229,26 @@ TEST(WinsockTest, CloseArrivesWhileBytesAreUnread)
     EXPECT_EQ(p.win.Count(p.server, ws::FD_CLOSE), 1);
 }
 
+// On an open connection, a recv that leaves bytes unread brings one more
+// FD_READ through the loop, and one that takes the rest brings none.
+TEST(WinsockTest, PartReadAnnouncesTheRestOnce)
+{
+    Pair p(ws::FD_READ | ws::FD_CLOSE);
+    ASSERT_EQ(Send(p.client, std::string(3000, 'x')), 3000);
+    ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_READ) == 1; }));
+    EXPECT_EQ(Recv(p.server, 1000).size(), 1000u);
+    ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_READ) == 2; })) << "the rest went unannounced";
+    PumpFor(100);
+    EXPECT_EQ(p.win.Count(p.server, ws::FD_READ), 2) << "FD_READ again before recv";
+    EXPECT_EQ(Recv(p.server).size(), 2000u);
+    PumpFor(100);
+    EXPECT_EQ(p.win.Count(p.server, ws::FD_READ), 2) << "FD_READ with nothing to read";
+    ASSERT_EQ(Send(p.client, "more"), 4);
+    ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_READ) == 3; }));
+    EXPECT_EQ(Recv(p.server), "more");
+    EXPECT_EQ(p.win.Count(p.server, ws::FD_CLOSE), 0);
+}
+
 // A readable socket whose FD_READ was posted and not yet answered by recv
 // produces no further notifications and does not wake the loop.
 TEST(WinsockTest, UnansweredReadStaysQuiet)

@@ -96,6 +96,8 @@ TEST(CommLayerTest, StaleHandlesFail)
     EXPECT_EQ(written, 0u);
     EXPECT_FALSE(EscapeCommFunction(old, SETDTR));
     EXPECT_FALSE(port.device->Dtr()) << "the stale handle reached the new port";
+    EXPECT_FALSE(GetCommOutputQueue(old, &written));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
     EXPECT_FALSE(CloseHandle(old));
     EXPECT_FALSE(CloseHandle(INVALID_HANDLE_VALUE));
     DWORD mask = 0;
@@ -347,10 +349,15 @@ TEST(CommLayerTest, WriteTimesOutOnFullQueue)
     COMMTIMEOUTS t{MAXDWORD, 0, 0, 0, 150};
     ASSERT_TRUE(SetCommTimeouts(h.h, &t));
 
+    DWORD queued = 99;
+    ASSERT_TRUE(GetCommOutputQueue(h.h, &queued));
+    EXPECT_EQ(queued, 0u);
     port.device->SetOutputQueueFull(true);
     COMSTAT status{};
     ASSERT_TRUE(ClearCommError(h.h, nullptr, &status));
     EXPECT_EQ(status.cbOutQue, 512u);
+    ASSERT_TRUE(GetCommOutputQueue(h.h, &queued));
+    EXPECT_EQ(queued, 512u) << "the output queue alone, as ClearCommError tells it";
     DWORD written = 99;
     EXPECT_FALSE(WriteFile(h.h, "hello", 5, &written));
     EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
@@ -394,6 +401,11 @@ TEST(CommLayerTest, PtyWriteTimesOutWhenNobodyReads)
     EXPECT_EQ(GetLastError(), ERROR_TIMEOUT);
     accepted += written;
     EXPECT_GT(accepted, 0u);
+    COMSTAT status{};
+    DWORD queued = 99;
+    ASSERT_TRUE(ClearCommError(h.h, nullptr, &status));
+    ASSERT_TRUE(GetCommOutputQueue(h.h, &queued));
+    EXPECT_EQ(queued, status.cbOutQue) << "the tty's output queue, told two ways";
 
     const std::string drained = pty.ReadExactly(accepted, 10000);
     EXPECT_EQ(drained.size(), accepted) << "bytes the write counted as gone did not arrive";
@@ -514,6 +526,7 @@ TEST(CommLayerTest, MemoryDeviceFails)
     COMSTAT status{};
     EXPECT_FALSE(ClearCommError(h.h, nullptr, &status));
     DWORD n = 0;
+    EXPECT_FALSE(GetCommOutputQueue(h.h, &n));
     EXPECT_FALSE(WriteFile(h.h, "x", 1, &n));
     EXPECT_FALSE(EscapeCommFunction(h.h, SETDTR));
     EXPECT_FALSE(GetCommModemStatus(h.h, &n));

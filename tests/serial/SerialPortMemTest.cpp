@@ -168,6 +168,24 @@ TEST_F(SerialPortMemTest, QueuedBytesFillWholeSlots)
     EXPECT_TRUE(r.wellFormed);
 }
 
+// Exactly one slot's worth fills one slot; the look for more that follows a
+// full read finds nothing and posts nothing, so the next bytes take the next
+// slot and no empty message comes between.
+TEST_F(SerialPortMemTest, FullSlotThenNothingPostsNoEmptyMessage)
+{
+    CSerialPort port;
+    ASSERT_TRUE(OpenPort(port));
+    const std::string data = serial_test::Pattern(COM_SLOT_SIZE);
+    m_device->FeedFromHost(data);
+    const auto first = ReceiveBytes(m_window, port, data.size());
+    EXPECT_EQ(first.counts, (std::vector<DWORD>{COM_SLOT_SIZE}));
+    EXPECT_FALSE(m_window.Next(100ms)) << "a message after the full slot";
+    m_device->FeedFromHost("z");
+    const auto next = ReceiveBytes(m_window, port, 1);
+    EXPECT_EQ(next.bytes, "z");
+    EXPECT_EQ(next.slots, (std::vector<int>{1}));
+}
+
 // A failed read still posts its message, with a count of 0; the next read
 // delivers again.
 TEST_F(SerialPortMemTest, FailedReadPostsEmptySlot)
