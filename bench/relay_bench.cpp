@@ -45,18 +45,23 @@ struct Pipe {
     void Flush()
     {
         while (len > 0) {
-            ssize_t n = toSocket ? ::send(to, buf.data() + off, len, MSG_NOSIGNAL) : ::write(to, buf.data() + off, len);
-            if (n <= 0) return;  // full (or failing): wait for room
+            ssize_t n = toSocket ? ::send(to, buf.data() + off, len, MSG_NOSIGNAL)
+                                 : ::write(to, buf.data() + off, len);
+            if (n <= 0)
+                return;  // full (or failing): wait for room
             off += static_cast<size_t>(n), len -= static_cast<size_t>(n);
         }
     }
     // Reads once and passes it on; false when the source has ended.
     bool Pump()
     {
-        if (len > 0) return true;
+        if (len > 0)
+            return true;
         ssize_t n = ::read(from, buf.data(), buf.size());
-        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO)) return false;
-        if (n > 0) off = 0, len = static_cast<size_t>(n), Flush();
+        if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO))
+            return false;
+        if (n > 0)
+            off = 0, len = static_cast<size_t>(n), Flush();
         return true;
     }
 };
@@ -74,7 +79,8 @@ int RunFloor(int port, const std::vector<std::string>& lines)
     std::vector<Call> calls(lines.size());
     for (size_t i = 0; i < lines.size(); ++i) {
         int fd = ::open(lines[i].c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (fd < 0) return 1;
+        if (fd < 0)
+            return 1;
         termios t{};
         ::tcgetattr(fd, &t);
         ::cfmakeraw(&t);
@@ -88,7 +94,8 @@ int RunFloor(int port, const std::vector<std::string>& lines)
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(ls, 64) != 0) return 1;
+    if (::bind(ls, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(ls, 64) != 0)
+        return 1;
     int ep = ::epoll_create1(0);
     // Event data: 0 the listener, 2k+1 call k's socket, 2k+2 its pty.
     auto watch = [ep](int op, int fd, uint32_t mask, uint64_t tag) {
@@ -105,20 +112,24 @@ int RunFloor(int port, const std::vector<std::string>& lines)
         const uint32_t in = EPOLLIN, out = EPOLLOUT;
         uint32_t s = (c.up.len ? 0 : in) | (c.down.len ? out : 0);
         uint32_t p = (c.down.len ? 0 : in) | (c.up.len ? out : 0);
-        if (s != c.sockMask) watch(EPOLL_CTL_MOD, c.sock, s, 2 * k + 1), c.sockMask = s;
-        if (p != c.ptyMask) watch(EPOLL_CTL_MOD, c.pty, p, 2 * k + 2), c.ptyMask = p;
+        if (s != c.sockMask)
+            watch(EPOLL_CTL_MOD, c.sock, s, 2 * k + 1), c.sockMask = s;
+        if (p != c.ptyMask)
+            watch(EPOLL_CTL_MOD, c.pty, p, 2 * k + 2), c.ptyMask = p;
     };
     size_t accepted = 0;
     epoll_event events[64];
     for (;;) {
         int n = ::epoll_wait(ep, events, 64, -1);
-        if (n < 0 && errno != EINTR) return 1;
+        if (n < 0 && errno != EINTR)
+            return 1;
         for (int e = 0; e < n; ++e) {
             uint64_t tag = events[e].data.u64;
             if (tag == 0) {
                 int s = ::accept4(ls, nullptr, nullptr, SOCK_NONBLOCK);
                 if (s < 0 || accepted == calls.size()) {
-                    if (s >= 0) ::close(s);
+                    if (s >= 0)
+                        ::close(s);
                     continue;
                 }
                 ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -134,12 +145,14 @@ int RunFloor(int port, const std::vector<std::string>& lines)
             }
             size_t k = (tag - 1) / 2;
             Call& c = calls[k];
-            if (c.sock < 0) continue;
+            if (c.sock < 0)
+                continue;
             bool sockEnd = tag % 2 == 1;
             uint32_t ev = events[e].events;
-            Pipe& in = sockEnd ? c.up : c.down;    // read from this end
-            Pipe& out = sockEnd ? c.down : c.up;   // written to this end
-            if (ev & EPOLLOUT) out.Flush();
+            Pipe& in = sockEnd ? c.up : c.down;   // read from this end
+            Pipe& out = sockEnd ? c.down : c.up;  // written to this end
+            if (ev & EPOLLOUT)
+                out.Flush();
             if ((ev & (EPOLLIN | EPOLLHUP | EPOLLERR)) && !in.Pump()) {
                 ::epoll_ctl(ep, EPOLL_CTL_DEL, c.sock, nullptr);
                 ::epoll_ctl(ep, EPOLL_CTL_DEL, c.pty, nullptr);
@@ -167,7 +180,8 @@ const char* Cycle()
 {
     static const std::string cycle = [] {
         std::string c(kChunk + kPeriod, '\0');
-        for (size_t i = 0; i < c.size(); ++i) c[i] = static_cast<char>('!' + i % kPeriod);
+        for (size_t i = 0; i < c.size(); ++i)
+            c[i] = static_cast<char>('!' + i % kPeriod);
         return c;
     }();
     return cycle.data();
@@ -211,18 +225,21 @@ std::string LossReport(const std::vector<PatternCheck>& checks, const char* dire
 {
     size_t bad = 0, first = 0;
     for (size_t i = checks.size(); i-- > 0;)
-        if (!checks[i].ok()) ++bad, first = i;
-    if (bad == 0) return {};
-    return std::string(direction) + ": bytes lost or out of order on " + std::to_string(bad) + " line(s), first on line " +
-           std::to_string(first + 1) + " from byte " + std::to_string(checks[first].firstBad());
+        if (!checks[i].ok())
+            ++bad, first = i;
+    if (bad == 0)
+        return {};
+    return std::string(direction) + ": bytes lost or out of order on " + std::to_string(bad) +
+           " line(s), first on line " + std::to_string(first + 1) + " from byte " +
+           std::to_string(checks[first].firstBad());
 }
 
 // Writes the next bytes of a line's pattern where they fit; `sent` counts on.
-template <typename WriteFn>
-void SendPattern(size_t line, uint64_t& sent, WriteFn write)
+template <typename WriteFn> void SendPattern(size_t line, uint64_t& sent, WriteFn write)
 {
     ssize_t n = write(PatternAt(line, sent), kChunk);
-    if (n > 0) sent += static_cast<uint64_t>(n);
+    if (n > 0)
+        sent += static_cast<uint64_t>(n);
 }
 
 // --- the hosts during the throughput phases: one thread for all masters ------
@@ -248,7 +265,8 @@ class Hosts {
 public:
     explicit Hosts(std::vector<PtyHost*> lines) : lines_(std::move(lines)), received_(lines_.size())
     {
-        for (size_t i = 0; i < lines_.size(); ++i) checks_.emplace_back(i);
+        for (size_t i = 0; i < lines_.size(); ++i)
+            checks_.emplace_back(i);
         sent_.assign(lines_.size(), 0);
         ::pipe2(wake_, O_CLOEXEC | O_NONBLOCK);
         thread_ = std::thread([this] { Run(); });
@@ -268,7 +286,8 @@ public:
     uint64_t Received() const
     {
         uint64_t n = 0;
-        for (const auto& r : received_) n += r.load();
+        for (const auto& r : received_)
+            n += r.load();
         return n;
     }
     // Ends the thread; what it found lost or out of order, if anything.
@@ -276,7 +295,8 @@ public:
     {
         stop_ = true;
         Wake();
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
         return LossReport(checks_, "caller to host");
     }
 
@@ -295,11 +315,12 @@ private:
             HostMode mode = mode_;
             std::vector<pollfd> p{{wake_[0], POLLIN, 0}};
             for (PtyHost* l : lines_)
-                p.push_back({l->fd(), static_cast<short>(POLLIN | (mode == HostMode::Source ? POLLOUT : 0)), 0});
-            if (::poll(p.data(), p.size(), 200) < 0 && errno != EINTR) return;
+                p.push_back(
+                    {l->fd(), static_cast<short>(POLLIN | (mode == HostMode::Source ? POLLOUT : 0)), 0});
+            if (::poll(p.data(), p.size(), 200) < 0 && errno != EINTR)
+                return;
             if (p[0].revents & POLLIN)
-                while (::read(wake_[0], buf.data(), buf.size()) > 0) {
-                }
+                while (::read(wake_[0], buf.data(), buf.size()) > 0) {}
             for (size_t i = 0; i < lines_.size(); ++i) {
                 int fd = lines_[i]->fd();
                 if (p[i + 1].revents & POLLIN) {
@@ -342,14 +363,20 @@ public:
             auto c = static_cast<unsigned char>(in[i]);
             switch (state_) {
             case State::Data:
-                if (c == 0xFF) state_ = State::Iac;
-                else out += in[i];
+                if (c == 0xFF)
+                    state_ = State::Iac;
+                else
+                    out += in[i];
                 break;
             case State::Iac:
-                if (c == 0xFF) out += in[i], state_ = State::Data;
-                else if (c >= 0xFB) state_ = State::Option;  // WILL WONT DO DONT
-                else if (c == 0xFA) state_ = State::Sub;
-                else state_ = State::Data;
+                if (c == 0xFF)
+                    out += in[i], state_ = State::Data;
+                else if (c >= 0xFB)
+                    state_ = State::Option;  // WILL WONT DO DONT
+                else if (c == 0xFA)
+                    state_ = State::Sub;
+                else
+                    state_ = State::Data;
                 break;
             case State::Option: state_ = State::Data; break;
             case State::Sub: state_ = c == 0xFF ? State::SubIac : State::Sub; break;
@@ -373,8 +400,10 @@ bool WaitReadable(int fd, const Deadline& deadline)
     for (;;) {
         pollfd p{fd, POLLIN, 0};
         int r = ::poll(&p, 1, deadline.PollMs());
-        if (r > 0) return true;
-        if (r == 0 || errno != EINTR) return false;
+        if (r > 0)
+            return true;
+        if (r == 0 || errno != EINTR)
+            return false;
     }
 }
 
@@ -384,8 +413,10 @@ bool ReadCaller(Caller& c, std::string& data)
 {
     char buf[65536];
     ssize_t n = ::read(c.conn.fd(), buf, sizeof buf);
-    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) return false;
-    if (n > 0) c.strip.Feed(buf, static_cast<size_t>(n), data);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR))
+        return false;
+    if (n > 0)
+        c.strip.Feed(buf, static_cast<size_t>(n), data);
     return true;
 }
 
@@ -396,10 +427,13 @@ std::string AwaitCaller(Caller& c, std::string_view want, Clock::duration wait)
     Deadline deadline(wait);
     std::string got;
     while (got.size() < want.size()) {
-        if (!WaitReadable(c.conn.fd(), deadline)) return "nothing came back to the caller";
-        if (!ReadCaller(c, got)) return "the caller's connection ended";
+        if (!WaitReadable(c.conn.fd(), deadline))
+            return "nothing came back to the caller";
+        if (!ReadCaller(c, got))
+            return "the caller's connection ended";
     }
-    if (got != want) return "the caller got [" + Printable(got) + "], not [" + Printable(want) + "]";
+    if (got != want)
+        return "the caller got [" + Printable(got) + "], not [" + Printable(want) + "]";
     return {};
 }
 
@@ -409,13 +443,17 @@ std::string AwaitHost(PtyHost& h, std::string_view want, Clock::duration wait)
     Deadline deadline(wait);
     std::string got;
     while (got.size() < want.size()) {
-        if (!WaitReadable(h.fd(), deadline)) return "nothing reached the host";
+        if (!WaitReadable(h.fd(), deadline))
+            return "nothing reached the host";
         char buf[4096];
         ssize_t n = ::read(h.fd(), buf, sizeof buf);
-        if (n > 0) got.append(buf, static_cast<size_t>(n));
-        else if (n == 0 || (errno != EAGAIN && errno != EINTR)) return "the host's line failed";
+        if (n > 0)
+            got.append(buf, static_cast<size_t>(n));
+        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
+            return "the host's line failed";
     }
-    if (got != want) return "the host got [" + Printable(got) + "], not [" + Printable(want) + "]";
+    if (got != want)
+        return "the host got [" + Printable(got) + "], not [" + Printable(want) + "]";
     return {};
 }
 
@@ -424,9 +462,9 @@ std::string AwaitHost(PtyHost& h, std::string_view want, Clock::duration wait)
 // The figures of one run of one relay.
 struct Run {
     bool ran = false;
-    std::string note;  // why it did not run, or what went wrong
+    std::string note;                   // why it did not run, or what went wrong
     std::vector<double> rtt, up, down;  // per round trip: whole, caller to host, host to caller (us)
-    double rttCpuUs = 0;  // the relay's CPU time per round trip
+    double rttCpuUs = 0;                // the relay's CPU time per round trip
     double upMBs = 0, downMBs = 0;
     double idleCpuUs = -1;  // from the threads' schedstat
 };
@@ -456,13 +494,15 @@ public:
     std::vector<PtyHost*> hosts()
     {
         std::vector<PtyHost*> h;
-        for (size_t i = 0; i < lines_; ++i) h.push_back(&run_.host(i));
+        for (size_t i = 0; i < lines_; ++i)
+            h.push_back(&run_.host(i));
         return h;
     }
     std::string Start(const std::vector<std::string>&) override
     {
         std::string why = run_.Launch();
-        if (why.empty()) run_.WaitLinesOpen(&why);
+        if (why.empty())
+            run_.WaitLinesOpen(&why);
         return why;
     }
     int PortFor(size_t) const override { return run_.port(); }
@@ -490,13 +530,16 @@ public:
     {
         process_.Kill();
         std::error_code ec;
-        if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+        if (!folder_.empty())
+            std::filesystem::remove_all(folder_, ec);
     }
     std::string Start(const std::vector<std::string>& slaves) override
     {
-        if (!std::filesystem::exists(kSer2net)) return std::string(kSer2net) + " is not installed";
+        if (!std::filesystem::exists(kSer2net))
+            return std::string(kSer2net) + " is not installed";
         std::string base = (std::filesystem::temp_directory_path() / "ser2net-bench-XXXXXX").string();
-        if (!::mkdtemp(base.data())) return "mkdtemp failed";
+        if (!::mkdtemp(base.data()))
+            return "mkdtemp failed";
         folder_ = base;
         std::ostringstream yaml;
         yaml << "%YAML 1.1\n---\n";
@@ -559,17 +602,20 @@ double SchedCpuUs(pid_t pid)
 {
     double ns = 0;
     std::error_code ec;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
         std::istringstream in(RelayRun::ReadFile(task.path() / "schedstat"));
         double run = 0;
-        if (in >> run) ns += run;
+        if (in >> run)
+            ns += run;
     }
     return ns / 1000.0;
 }
 
 double Percentile(std::vector<double> v, double q)
 {
-    if (v.empty()) return 0;
+    if (v.empty())
+        return 0;
     std::sort(v.begin(), v.end());
     size_t i = std::min(v.size() - 1, static_cast<size_t>(std::floor(q * static_cast<double>(v.size()))));
     return v[i];
@@ -578,7 +624,8 @@ double Percentile(std::vector<double> v, double q)
 // The middle value, or the mean of the two middle ones.
 double Median(std::vector<double> v)
 {
-    if (v.empty()) return 0;
+    if (v.empty())
+        return 0;
     std::sort(v.begin(), v.end());
     size_t h = v.size() / 2;
     return v.size() % 2 ? v[h] : (v[h - 1] + v[h]) / 2;
@@ -591,14 +638,19 @@ std::string ConnectCallers(Relay& relay, const std::vector<PtyHost*>& hosts, std
     for (size_t i = 0; i < hosts.size(); ++i) {
         std::string why;
         std::optional<TcpCaller> c = TcpCaller::Connect(relay.PortFor(i), kDeadline, 0, &why);
-        if (!c) return "no connection: " + why;
+        if (!c)
+            return "no connection: " + why;
         callers.push_back(Caller{std::move(*c), {}});
         std::string line = "line " + std::to_string(i + 1) + ": ";
-        if (!callers.back().conn.WriteAll("a")) return line + "cannot write";
+        if (!callers.back().conn.WriteAll("a"))
+            return line + "cannot write";
         why = AwaitHost(*hosts[i], "a", kDeadline);
-        if (why.empty() && !hosts[i]->WriteAll("a")) why = "the host cannot write";
-        if (why.empty()) why = AwaitCaller(callers.back(), "a", kDeadline);
-        if (!why.empty()) return line + why + " within 10 s";
+        if (why.empty() && !hosts[i]->WriteAll("a"))
+            why = "the host cannot write";
+        if (why.empty())
+            why = AwaitCaller(callers.back(), "a", kDeadline);
+        if (!why.empty())
+            return line + why + " within 10 s";
     }
     return {};
 }
@@ -633,14 +685,19 @@ std::string RoundTrip(Subject& s)
     std::string b(1, s.next);
     s.next = s.next == 'z' ? 'b' : static_cast<char>(s.next + 1);
     auto t0 = Clock::now();
-    if (::send(s.callers[k].conn.fd(), b.data(), 1, MSG_NOSIGNAL) != 1) return "cannot send";
+    if (::send(s.callers[k].conn.fd(), b.data(), 1, MSG_NOSIGNAL) != 1)
+        return "cannot send";
     std::string why = AwaitHost(*s.ptys[k], b, 5s);
     auto t1 = Clock::now();
-    if (why.empty() && ::write(s.ptys[k]->fd(), b.data(), 1) != 1) why = "the host cannot write";
-    if (why.empty()) why = AwaitCaller(s.callers[k], b, 5s);
+    if (why.empty() && ::write(s.ptys[k]->fd(), b.data(), 1) != 1)
+        why = "the host cannot write";
+    if (why.empty())
+        why = AwaitCaller(s.callers[k], b, 5s);
     auto t2 = Clock::now();
-    if (!why.empty()) return "round trip " + std::to_string(s.trips) + " on line " + std::to_string(k + 1) + ": " + why;
-    if (s.trips++ % (kBlockWarmUp + kBlock) < kBlockWarmUp) return {};
+    if (!why.empty())
+        return "round trip " + std::to_string(s.trips) + " on line " + std::to_string(k + 1) + ": " + why;
+    if (s.trips++ % (kBlockWarmUp + kBlock) < kBlockWarmUp)
+        return {};
     s.run.rtt.push_back(Us(t2 - t0).count());
     s.run.up.push_back(Us(t1 - t0).count());
     s.run.down.push_back(Us(t2 - t1).count());
@@ -653,15 +710,18 @@ std::string RoundTrip(Subject& s)
 // moves a lot from one second to the next, and each still back to back.
 void MeasureRtts(std::vector<Subject*>& subjects, size_t trips)
 {
-    for (Subject* s : subjects) s->cpuBefore = SchedCpuUs(s->relay->Pid());
+    for (Subject* s : subjects)
+        s->cpuBefore = SchedCpuUs(s->relay->Pid());
     const size_t blocks = (trips + kBlock - 1) / kBlock;
     for (size_t b = 0; b < blocks; ++b)
         for (size_t j = 0; j < subjects.size(); ++j) {
             Subject& s = *subjects[(b + j) % subjects.size()];
-            for (size_t t = 0; t < kBlockWarmUp + kBlock && s.run.note.empty(); ++t) s.run.note = RoundTrip(s);
+            for (size_t t = 0; t < kBlockWarmUp + kBlock && s.run.note.empty(); ++t)
+                s.run.note = RoundTrip(s);
         }
     for (Subject* s : subjects)
-        s->run.rttCpuUs = (SchedCpuUs(s->relay->Pid()) - s->cpuBefore) / static_cast<double>(std::max<size_t>(s->trips, 1));
+        s->run.rttCpuUs =
+            (SchedCpuUs(s->relay->Pid()) - s->cpuBefore) / static_cast<double>(std::max<size_t>(s->trips, 1));
 }
 
 constexpr auto kWarmUp = 250ms;
@@ -676,19 +736,23 @@ void DrainCallers(std::vector<Caller>& callers, std::vector<PatternCheck>* check
     uint64_t seen = hosts.Received();
     while (!limit.Passed() && Clock::now() - quietSince < 300ms) {
         std::vector<pollfd> p;
-        for (auto& c : callers) p.push_back({c.conn.fd(), POLLIN, 0});
+        for (auto& c : callers)
+            p.push_back({c.conn.fd(), POLLIN, 0});
         ::poll(p.data(), p.size(), 50);
         bool any = false;
         for (size_t i = 0; i < callers.size(); ++i) {
-            if (!(p[i].revents & POLLIN)) continue;
+            if (!(p[i].revents & POLLIN))
+                continue;
             std::string d;
             if (ReadCaller(callers[i], d) && !d.empty()) {
                 any = true;
-                if (checks) (*checks)[i].Feed(d.data(), d.size());
+                if (checks)
+                    (*checks)[i].Feed(d.data(), d.size());
             }
         }
         uint64_t now = hosts.Received();
-        if (any || now != seen) quietSince = Clock::now(), seen = now;
+        if (any || now != seen)
+            quietSince = Clock::now(), seen = now;
     }
 }
 
@@ -703,10 +767,13 @@ std::string MeasureUp(Hosts& hosts, std::vector<Caller>& callers, Run& r)
     bool counting = false;
     for (;;) {
         auto now = Clock::now();
-        if (!counting && now - start >= kWarmUp) from = hosts.Received(), counting = true;
-        if (now - start >= kWarmUp + kWindow) break;
+        if (!counting && now - start >= kWarmUp)
+            from = hosts.Received(), counting = true;
+        if (now - start >= kWarmUp + kWindow)
+            break;
         std::vector<pollfd> p;
-        for (auto& c : callers) p.push_back({c.conn.fd(), POLLOUT, 0});
+        for (auto& c : callers)
+            p.push_back({c.conn.fd(), POLLOUT, 0});
         ::poll(p.data(), p.size(), 20);
         for (size_t i = 0; i < callers.size(); ++i)
             if (p[i].revents & POLLOUT)
@@ -717,10 +784,11 @@ std::string MeasureUp(Hosts& hosts, std::vector<Caller>& callers, Run& r)
     r.upMBs = static_cast<double>(hosts.Received() - from) / 1e6 / Sec(kWindow).count();
     DrainCallers(callers, nullptr, hosts);
     uint64_t total = 0;
-    for (uint64_t s : sent) total += s;
+    for (uint64_t s : sent)
+        total += s;
     if (hosts.Received() != total)
-        return "caller to host: " + std::to_string(total) + " bytes sent, " + std::to_string(hosts.Received()) +
-               " arrived";
+        return "caller to host: " + std::to_string(total) + " bytes sent, " +
+               std::to_string(hosts.Received()) + " arrived";
     return {};
 }
 
@@ -729,10 +797,12 @@ std::string MeasureUp(Hosts& hosts, std::vector<Caller>& callers, Run& r)
 std::string MeasureDown(Hosts& hosts, std::vector<Caller>& callers, Run& r)
 {
     std::vector<PatternCheck> checks;
-    for (size_t i = 0; i < callers.size(); ++i) checks.emplace_back(i);
+    for (size_t i = 0; i < callers.size(); ++i)
+        checks.emplace_back(i);
     auto total = [&checks] {
         uint64_t n = 0;
-        for (const auto& c : checks) n += c.count();
+        for (const auto& c : checks)
+            n += c.count();
         return n;
     };
     hosts.SetMode(HostMode::Source);
@@ -741,15 +811,20 @@ std::string MeasureDown(Hosts& hosts, std::vector<Caller>& callers, Run& r)
     bool counting = false;
     for (;;) {
         auto now = Clock::now();
-        if (!counting && now - start >= kWarmUp) from = total(), counting = true;
-        if (now - start >= kWarmUp + kWindow) break;
+        if (!counting && now - start >= kWarmUp)
+            from = total(), counting = true;
+        if (now - start >= kWarmUp + kWindow)
+            break;
         std::vector<pollfd> p;
-        for (auto& c : callers) p.push_back({c.conn.fd(), POLLIN, 0});
+        for (auto& c : callers)
+            p.push_back({c.conn.fd(), POLLIN, 0});
         ::poll(p.data(), p.size(), 20);
         for (size_t i = 0; i < callers.size(); ++i) {
-            if (!(p[i].revents & POLLIN)) continue;
+            if (!(p[i].revents & POLLIN))
+                continue;
             std::string d;
-            if (ReadCaller(callers[i], d)) checks[i].Feed(d.data(), d.size());
+            if (ReadCaller(callers[i], d))
+                checks[i].Feed(d.data(), d.size());
         }
     }
     r.downMBs = static_cast<double>(total() - from) / 1e6 / Sec(kWindow).count();
@@ -764,21 +839,25 @@ void StartSubject(Subject& s, size_t lines, const std::string& before)
 {
     Run& r = s.run;
     if (s.name == "skiffa" || s.name == kBefore) {
-        auto relay = std::make_unique<SkiffaRelay>(
-            lines, s.name == "skiffa" ? OwnFolder() / "skiffa" : std::filesystem::path(before));
+        auto relay = std::make_unique<SkiffaRelay>(lines, s.name == "skiffa" ? OwnFolder() / "skiffa"
+                                                                             : std::filesystem::path(before));
         r.note = relay->Prepare();
-        if (!r.note.empty()) return;
+        if (!r.note.empty())
+            return;
         s.ptys = relay->hosts();
         s.relay = std::move(relay);
     } else {
         s.own.reserve(lines);  // ptys points into it
         for (size_t i = 0; i < lines; ++i) {
             s.own.push_back(PtyHost::Open(&r.note));
-            if (!s.own.back()) return;
+            if (!s.own.back())
+                return;
             s.ptys.push_back(&*s.own.back());
         }
-        if (s.name == "floor") s.relay = std::make_unique<FloorRelay>();
-        else s.relay = std::make_unique<Ser2netRelay>(s.name == "ser2net tuned");
+        if (s.name == "floor")
+            s.relay = std::make_unique<FloorRelay>();
+        else
+            s.relay = std::make_unique<Ser2netRelay>(s.name == "ser2net tuned");
     }
     std::vector<std::string> slaves;
     for (PtyHost* p : s.ptys) {
@@ -789,7 +868,8 @@ void StartSubject(Subject& s, size_t lines, const std::string& before)
         slaves.push_back(p->slave_path());
     }
     r.note = s.relay->Start(slaves);
-    if (r.note.empty()) r.note = ConnectCallers(*s.relay, s.ptys, s.callers);
+    if (r.note.empty())
+        r.note = ConnectCallers(*s.relay, s.ptys, s.callers);
 }
 
 // Throughput each way on one subject, every byte checked.
@@ -799,9 +879,11 @@ void MeasureThroughput(Subject& s)
     {
         Hosts hosts(s.ptys);
         s.run.note = MeasureUp(hosts, s.callers, s.run);
-        if (s.run.note.empty()) s.run.note = MeasureDown(hosts, s.callers, s.run);
+        if (s.run.note.empty())
+            s.run.note = MeasureDown(hosts, s.callers, s.run);
         std::string lost = hosts.Stop();
-        if (s.run.note.empty()) s.run.note = lost;
+        if (s.run.note.empty())
+            s.run.note = lost;
     }
     SetThreadNice(0);
 }
@@ -817,23 +899,28 @@ std::vector<Run> MeasureRun(const std::vector<std::string>& names, size_t lines,
     for (size_t i = 0; i < names.size(); ++i) {
         subjects[i].name = names[i];
         StartSubject(subjects[i], lines, before);
-        if (subjects[i].run.note.empty()) live.push_back(&subjects[i]);
+        if (subjects[i].run.note.empty())
+            live.push_back(&subjects[i]);
     }
     MeasureRtts(live, trips);
     for (size_t j = 0; j < live.size(); ++j) {
         Subject& s = *live[(round + j) % live.size()];
-        if (s.run.note.empty()) MeasureThroughput(s);
+        if (s.run.note.empty())
+            MeasureThroughput(s);
     }
     if (lines > 1) {
-        for (Subject* s : live) s->cpuBefore = SchedCpuUs(s->relay->Pid());
+        for (Subject* s : live)
+            s->cpuBefore = SchedCpuUs(s->relay->Pid());
         std::this_thread::sleep_for(3s);
-        for (Subject* s : live) s->run.idleCpuUs = SchedCpuUs(s->relay->Pid()) - s->cpuBefore;
+        for (Subject* s : live)
+            s->run.idleCpuUs = SchedCpuUs(s->relay->Pid()) - s->cpuBefore;
     }
     std::vector<Run> runs;
     for (Subject& s : subjects) {
         s.run.ran = s.run.note.empty();
         s.callers.clear();
-        if (s.relay) s.relay->Stop();
+        if (s.relay)
+            s.relay->Stop();
         runs.push_back(std::move(s.run));
     }
     return runs;
@@ -880,7 +967,8 @@ std::vector<const Run*> Done(const std::vector<Run>& runs)
 {
     std::vector<const Run*> d;
     for (const Run& r : runs)
-        if (r.ran) d.push_back(&r);
+        if (r.ran)
+            d.push_back(&r);
     return d;
 }
 
@@ -888,8 +976,10 @@ std::vector<const Run*> Done(const std::vector<Run>& runs)
 std::string Spread(const std::vector<Run>& runs, const Metric& m)
 {
     std::vector<double> v;
-    for (const Run* r : Done(runs)) v.push_back(m.of(*r));
-    if (v.empty()) return "-";
+    for (const Run* r : Done(runs))
+        v.push_back(m.of(*r));
+    if (v.empty())
+        return "-";
     auto [lo, hi] = std::minmax_element(v.begin(), v.end());
     return Num(Median(v), m.precision) + " [" + Num(*lo, m.precision) + "-" + Num(*hi, m.precision) + "]";
 }
@@ -900,13 +990,16 @@ std::string RatioText(const std::vector<Run>& a, const std::vector<Run>& b, cons
 {
     std::vector<double> va, vb, paired;
     for (size_t i = 0; i < std::min(a.size(), b.size()); ++i) {
-        if (!a[i].ran || !b[i].ran) continue;
+        if (!a[i].ran || !b[i].ran)
+            continue;
         double x = m.of(a[i]), y = m.of(b[i]);
         va.push_back(x), vb.push_back(y);
-        if (y > 0) paired.push_back(x / y);
+        if (y > 0)
+            paired.push_back(x / y);
     }
     double mb = Median(vb);
-    if (va.empty() || mb <= 0) return "-";
+    if (va.empty() || mb <= 0)
+        return "-";
     auto [lo, hi] = std::minmax_element(paired.begin(), paired.end());
     return Num(Median(va) / mb, 2) + "x [" + Num(*lo, 2) + "-" + Num(*hi, 2) + "]";
 }
@@ -915,8 +1008,9 @@ using Results = std::map<std::string, std::vector<Run>>;  // by relay, one entry
 
 void PrintRuns(size_t lines, const std::vector<std::string>& relays, const Results& res)
 {
-    std::printf("\n%zu line%s: every run (round trip median / p99 us, caller to host / host to caller MB/s)\n",
-                lines, lines == 1 ? "" : "s");
+    std::printf(
+        "\n%zu line%s: every run (round trip median / p99 us, caller to host / host to caller MB/s)\n", lines,
+        lines == 1 ? "" : "s");
     for (const std::string& name : relays) {
         std::printf("  %-14s", name.c_str());
         for (const Run& r : res.at(name)) {
@@ -936,12 +1030,15 @@ void PrintRuns(size_t lines, const std::vector<std::string>& relays, const Resul
 
 void PrintFigures(size_t lines, const std::vector<std::string>& relays, const Results& res)
 {
-    std::printf("\n%zu line%s: median of the runs [lowest-highest run]\n  %-30s", lines, lines == 1 ? "" : "s", "");
-    for (const std::string& name : relays) std::printf(" %22s", name.c_str());
+    std::printf("\n%zu line%s: median of the runs [lowest-highest run]\n  %-30s", lines,
+                lines == 1 ? "" : "s", "");
+    for (const std::string& name : relays)
+        std::printf(" %22s", name.c_str());
     std::printf("\n");
     for (const Metric& m : Metrics(lines)) {
         std::printf("  %-30s", m.label);
-        for (const std::string& name : relays) std::printf(" %22s", Spread(res.at(name), m).c_str());
+        for (const std::string& name : relays)
+            std::printf(" %22s", Spread(res.at(name), m).c_str());
         std::printf("\n");
     }
 }
@@ -956,20 +1053,26 @@ void PrintSummary(const std::map<size_t, Results>& all, const std::vector<std::s
                 "round trips: below 1 is faster; throughput: above 1 is faster\n  %-36s",
                 runs, "");
     std::vector<std::pair<std::string, std::string>> cols;  // relay, reference
-    if (std::count(relays.begin(), relays.end(), kBefore) > 0) cols.emplace_back("skiffa", kBefore);
+    if (std::count(relays.begin(), relays.end(), kBefore) > 0)
+        cols.emplace_back("skiffa", kBefore);
     for (const std::string& name : relays) {
-        if (haveTuned && name != "ser2net tuned" && name != "floor") cols.emplace_back(name, "ser2net tuned");
-        if (haveFloor && name != "floor") cols.emplace_back(name, "floor");
+        if (haveTuned && name != "ser2net tuned" && name != "floor")
+            cols.emplace_back(name, "ser2net tuned");
+        if (haveFloor && name != "floor")
+            cols.emplace_back(name, "floor");
     }
     auto shortName = [](const std::string& n) {
         return n == "ser2net tuned" ? std::string("tuned") : n == kBefore ? std::string("before") : n;
     };
-    for (const auto& [a, b] : cols) std::printf(" %20s", (shortName(a) + " / " + shortName(b)).c_str());
+    for (const auto& [a, b] : cols)
+        std::printf(" %20s", (shortName(a) + " / " + shortName(b)).c_str());
     std::printf("\n");
     for (const auto& [lines, res] : all)
         for (const Metric& m : Metrics(lines)) {
-            std::printf("  %-36s", (std::to_string(lines) + (lines == 1 ? " line:  " : " lines: ") + m.label).c_str());
-            for (const auto& [a, b] : cols) std::printf(" %20s", RatioText(res.at(a), res.at(b), m).c_str());
+            std::printf("  %-36s",
+                        (std::to_string(lines) + (lines == 1 ? " line:  " : " lines: ") + m.label).c_str());
+            for (const auto& [a, b] : cols)
+                std::printf(" %20s", RatioText(res.at(a), res.at(b), m).c_str());
             std::printf("\n");
         }
 }
@@ -988,24 +1091,31 @@ bool ParseOptions(int argc, char** argv, Options& o)
     for (int i = 1; i < argc; ++i) {
         std::string_view a(argv[i]);
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
-        if (!v) break;
-        if (a == "--runs") o.runs = static_cast<size_t>(std::max(1, std::atoi(v)));
-        else if (a == "--trips") o.trips = static_cast<size_t>(std::max(1, std::atoi(v)));
-        else if (a == "--lines") o.lines = std::string_view(v) == "1" ? std::vector<size_t>{1}
-                                           : std::string_view(v) == "32" ? std::vector<size_t>{32}
-                                                                          : std::vector<size_t>{1, 32};
-        else if (a == "--before") o.before = v;
+        if (!v)
+            break;
+        if (a == "--runs")
+            o.runs = static_cast<size_t>(std::max(1, std::atoi(v)));
+        else if (a == "--trips")
+            o.trips = static_cast<size_t>(std::max(1, std::atoi(v)));
+        else if (a == "--lines")
+            o.lines = std::string_view(v) == "1"    ? std::vector<size_t>{1}
+                      : std::string_view(v) == "32" ? std::vector<size_t>{32}
+                                                    : std::vector<size_t>{1, 32};
+        else if (a == "--before")
+            o.before = v;
         else if (a == "--only") {
             o.relays.clear();
             std::istringstream in(v);
-            for (std::string n; std::getline(in, n, ',');) o.relays.push_back(n == "tuned" ? "ser2net tuned" : n);
+            for (std::string n; std::getline(in, n, ',');)
+                o.relays.push_back(n == "tuned" ? "ser2net tuned" : n);
         } else {
             break;
         }
         ++i;
         continue;
     }
-    if (!o.before.empty()) o.relays.insert(o.relays.begin() + 1, kBefore);
+    if (!o.before.empty())
+        o.relays.insert(o.relays.begin() + 1, kBefore);
     for (const std::string& r : o.relays)
         if (r != kBefore && std::find(kRelays.begin(), kRelays.end(), r) == kRelays.end()) {
             std::fprintf(stderr, "unknown relay %s (skiffa, ser2net, tuned, floor)\n", r.c_str());
@@ -1022,7 +1132,8 @@ int main(int argc, char** argv)
         return RunFloor(std::atoi(argv[2]), std::vector<std::string>(argv + 3, argv + argc));
     ::signal(SIGPIPE, SIG_IGN);
     Options opt;
-    if (!ParseOptions(argc, argv, opt)) return 2;
+    if (!ParseOptions(argc, argv, opt))
+        return 2;
 
     utsname u{};
     ::uname(&u);
@@ -1058,6 +1169,7 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
     PrintSummary(all, opt.relays, opt.runs);
-    if (!ok) std::printf("\nSome runs failed (see above): their figures are left out.\n");
+    if (!ok)
+        std::printf("\nSome runs failed (see above): their figures are left out.\n");
     return ok ? 0 : 1;
 }

@@ -56,7 +56,8 @@ int main(int argc, char** argv)
             port.m_nRingInterval = 1000 + round;
         const auto start = std::chrono::steady_clock::now();
         dlg.SaveSettings();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
         if (ReadFile(ini).find("KEEP=" + std::to_string(round) + "\r\n") == std::string::npos ||
             ReadFile(ini).find("; kept by hand\r\n[OTHER]\r\nKEY=1\r\n") != 0) {
             std::fprintf(stderr, "save_bench: the saved file is not what was written\n");
@@ -64,8 +65,9 @@ int main(int argc, char** argv)
         }
     }
     std::sort(ms.begin(), ms.end());
-    std::printf("save 100 ports: median %.2f ms, min %.2f ms, max %.2f ms over %d saves (goal: under 50 ms)\n",
-                ms[ms.size() / 2], ms.front(), ms.back(), kRounds);
+    std::printf(
+        "save 100 ports: median %.2f ms, min %.2f ms, max %.2f ms over %d saves (goal: under 50 ms)\n",
+        ms[ms.size() / 2], ms.front(), ms.back(), kRounds);
     std::filesystem::remove_all(dir);
     return 0;
 }

@@ -50,7 +50,9 @@ std::string Pattern(size_t size)
 // consumer thread that takes each slot and hands its bytes on.
 class ConsumerWindow : public MessageTarget {
 public:
-    explicit ConsumerWindow(std::function<void(const BYTE*, DWORD)> onBytes) : m_onBytes(std::move(onBytes)) {}
+    explicit ConsumerWindow(std::function<void(const BYTE*, DWORD)> onBytes) : m_onBytes(std::move(onBytes))
+    {
+    }
     ~ConsumerWindow() override { Stop(); }
 
     void Start(CSerialPort* port)
@@ -216,7 +218,8 @@ int main()
         std::filesystem::create_directories(folder.path + "/com", ec);
         std::filesystem::create_symlink(pty.SlavePath(), folder.path + "/com/COM1", ec);
         Arrivals arrivals(data);
-        ConsumerWindow window([&](const BYTE* b, DWORD n) { arrivals.Add(reinterpret_cast<const char*>(b), n); });
+        ConsumerWindow window(
+            [&](const BYTE* b, DWORD n) { arrivals.Add(reinterpret_cast<const char*>(b), n); });
         auto port = std::make_unique<CSerialPort>();
         if (!pty.IsOpen() || ec || !port->Open("COM1", 115200, 8, 1, 0, &window, kDataMsg, 0)) {
             std::fprintf(stderr, "serial_bench: cannot open a pty as COM1\n");
@@ -264,10 +267,12 @@ int main()
     std::printf("serial receive path on a pty, %zu MiB then %d single bytes\n", kThroughputBytes >> 20,
                 kLatencySamples);
     std::printf("  throughput  driver %8.1f MB/s   bare poll+read %8.1f MB/s   ratio %.2f\n",
-                driver.bytesPerSecond / 1e6, bare.bytesPerSecond / 1e6, driver.bytesPerSecond / bare.bytesPerSecond);
+                driver.bytesPerSecond / 1e6, bare.bytesPerSecond / 1e6,
+                driver.bytesPerSecond / bare.bytesPerSecond);
     std::printf("  latency     driver median %6.1f us  p99 %7.1f us\n", driver.medianUs, driver.p99Us);
     std::printf("              bare   median %6.1f us  p99 %7.1f us   ratio of medians %.2f\n", bare.medianUs,
                 bare.p99Us, driver.medianUs / bare.medianUs);
-    std::printf("  idle        %.1f ms of CPU time over 2 s with the port open and the line quiet\n", idleCpuMs);
+    std::printf("  idle        %.1f ms of CPU time over 2 s with the port open and the line quiet\n",
+                idleCpuMs);
     return 0;
 }

@@ -14,9 +14,7 @@
 #include "resources/ResString.h"
 #include "maindlg/Startup.h"
 
-CSkiffaDlg::CSkiffaDlg()
-    : CDialogEx(FindDialogTemplate(IDD_MAIN_DIALOG)),
-      m_callerOutput(CallerSockets())
+CSkiffaDlg::CSkiffaDlg() : CDialogEx(FindDialogTemplate(IDD_MAIN_DIALOG)), m_callerOutput(CallerSockets())
 {
     m_hIcon = &ApplicationIcon();
     BuildMessageMap();
@@ -36,7 +34,8 @@ void CSkiffaDlg::BuildMessageMap()
         OnPaint();
         return LRESULT(0);
     });
-    OnMessage(WM_QUERYDRAGICON, [this](WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(OnQueryDragIcon()); });
+    OnMessage(WM_QUERYDRAGICON,
+              [this](WPARAM, LPARAM) { return reinterpret_cast<LRESULT>(OnQueryDragIcon()); });
     OnMessage(WM_SOCKET_NOTIFY, [this](WPARAM w, LPARAM l) { return OnSocketNotify(w, l); });
     OnMessage(WM_TRAY_NOTIFY, [this](WPARAM w, LPARAM l) { return OnTrayNotify(w, l); });
     OnMessage(WM_COMDATA, [this](WPARAM w, LPARAM l) { return OnComData(w, l); });

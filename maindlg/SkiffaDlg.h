@@ -32,13 +32,11 @@ constexpr UINT WM_COMDATA = WM_APP + 3;
 
 // Timer ids: the 500 ms tick, and three one-shot bands of MAX_LINES ids each.
 constexpr UINT TIMER_TICK = 1;
-constexpr UINT TICK_MS = 500;       // the tick's period
+constexpr UINT TICK_MS = 500;               // the tick's period
 constexpr DWORD PORT_CLOSE_PAUSE_MS = 500;  // after each port's DTR drops, before it closes
-constexpr UINT TIMER_RING = 100;     // + row: next RING, or connect after the last
-constexpr UINT TIMER_RELEASE = 200;  // + row: a holding or initialising line becomes idle
-constexpr UINT TIMER_CONNECT = 300;  // + row: the delayed CONNECT
-
-
+constexpr UINT TIMER_RING = 100;            // + row: next RING, or connect after the last
+constexpr UINT TIMER_RELEASE = 200;         // + row: a holding or initialising line becomes idle
+constexpr UINT TIMER_CONNECT = 300;         // + row: the delayed CONNECT
 
 class CSetting;
 

@@ -26,7 +26,6 @@ std::string PortSection(int n)
     return section;
 }
 
-
 std::string ReadShortText(const std::string& section, const std::string& key, const std::string& file)
 {
     char buffer[kShortTextBuffer];

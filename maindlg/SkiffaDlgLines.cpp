@@ -33,7 +33,8 @@ void CSkiffaDlg::WriteToHost(int row, const void* bytes, int len)
 void CSkiffaDlg::SendConnect(int row)
 {
     char buf[260];
-    const int n = std::snprintf(buf, sizeof buf, "CONNECT %d\r\n", m_aPort[static_cast<size_t>(row)].m_nSpeed);
+    const int n =
+        std::snprintf(buf, sizeof buf, "CONNECT %d\r\n", m_aPort[static_cast<size_t>(row)].m_nSpeed);
     WriteToHost(row, buf, n);
 }
 

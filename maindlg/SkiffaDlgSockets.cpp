@@ -90,14 +90,9 @@ LRESULT CSkiffaDlg::OnSocketNotify(WPARAM wParam, LPARAM lParam)
         if (error == 0)
             OnAccept();
         break;
-    case ws::FD_CLOSE:
-        OnCallerClosed(s);
-        break;
-    case ws::FD_WRITE:
-        m_callerOutput.OnWritable(s);
-        break;
-    default:
-        break;
+    case ws::FD_CLOSE: OnCallerClosed(s); break;
+    case ws::FD_WRITE: m_callerOutput.OnWritable(s); break;
+    default: break;
     }
     return 1;
 }
@@ -191,8 +186,7 @@ void CSkiffaDlg::OnCallerClosed(SOCKET s)
     const bool rowExists = static_cast<size_t>(row) < m_aPort.size();
     if (rowExists) {
         // Bytes the caller sent just before closing still go to the host.
-        for (int i = 0; i < kMaxReadsAtClose && ReceiveFromCaller(row, true) > 0; ++i) {
-        }
+        for (int i = 0; i < kMaxReadsAtClose && ReceiveFromCaller(row, true) > 0; ++i) {}
         CallerGone(row);
     }
     m_mapSocket.erase(s);

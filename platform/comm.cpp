@@ -418,7 +418,8 @@ BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written)
 
         long waitMs = -1;
         if (limited) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
             if (left <= 0) {
                 if (written != nullptr)
                     *written = done;

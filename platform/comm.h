@@ -29,9 +29,9 @@ using HANDLE = CommHandleTag*;
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(~static_cast<std::uintptr_t>(0));
 
 // Error codes of the port calls beyond those of wintypes.h.
-constexpr DWORD ERROR_NOT_SUPPORTED = 50;        // the device has no such function (a pty has no modem lines)
-constexpr DWORD ERROR_INVALID_PARAMETER = 87;    // a line parameter or argument the device cannot take
-constexpr DWORD ERROR_OPERATION_ABORTED = 995;   // the handle was closed while the call waited
+constexpr DWORD ERROR_NOT_SUPPORTED = 50;       // the device has no such function (a pty has no modem lines)
+constexpr DWORD ERROR_INVALID_PARAMETER = 87;   // a line parameter or argument the device cannot take
+constexpr DWORD ERROR_OPERATION_ABORTED = 995;  // the handle was closed while the call waited
 
 // The calling thread's last error code, set by a failed port call.
 DWORD GetLastError();

@@ -18,7 +18,7 @@ namespace {
 constexpr const char* kDefaultFolder = "/var/lock";
 
 std::mutex g_mutex;
-std::string g_folder;        // empty: kDefaultFolder
+std::string g_folder;          // empty: kDefaultFolder
 std::set<std::string> g_held;  // lock files this process holds now
 unsigned g_tempCounter = 0;
 
@@ -83,8 +83,8 @@ enum class Made { Yes, Exists, NotHere };
 // linked to its own name, which fails when another process got there first.
 Made MakeLockFile(const std::string& path)
 {
-    const std::string temp = CommLockFolder() + "/LTMP." + std::to_string(::getpid()) + "." +
-                             std::to_string(g_tempCounter++);
+    const std::string temp =
+        CommLockFolder() + "/LTMP." + std::to_string(::getpid()) + "." + std::to_string(g_tempCounter++);
     const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return Made::NotHere;
@@ -94,7 +94,9 @@ Made MakeLockFile(const std::string& path)
     const bool closed = ::close(fd) == 0;
     Made made = Made::NotHere;
     if (written && closed)
-        made = ::link(temp.c_str(), path.c_str()) == 0 ? Made::Yes : errno == EEXIST ? Made::Exists : Made::NotHere;
+        made = ::link(temp.c_str(), path.c_str()) == 0 ? Made::Yes
+               : errno == EEXIST                       ? Made::Exists
+                                                       : Made::NotHere;
     ::unlink(temp.c_str());
     return made;
 }
@@ -112,7 +114,8 @@ void SetCommLockFolderForTesting(const std::string& folder)
     g_folder = folder;
 }
 
-DWORD DeviceLock::Acquire(const std::string& devicePath, std::unique_ptr<DeviceLock>& lock, std::string& reason)
+DWORD DeviceLock::Acquire(const std::string& devicePath, std::unique_ptr<DeviceLock>& lock,
+                          std::string& reason)
 {
     lock.reset();
     std::lock_guard<std::mutex> guard(g_mutex);
@@ -140,10 +143,8 @@ DWORD DeviceLock::Acquire(const std::string& devicePath, std::unique_ptr<DeviceL
             g_held.insert(path);
             lock.reset(new DeviceLock(path));
             return ERROR_SUCCESS;
-        case Made::NotHere:
-            return ERROR_SUCCESS;
-        case Made::Exists:
-            break;  // another opener was quicker: look at its lock
+        case Made::NotHere: return ERROR_SUCCESS;
+        case Made::Exists: break;  // another opener was quicker: look at its lock
         }
     }
     reason = std::string(std::strerror(EBUSY)) + " (" + path + " is taken again and again)";

@@ -26,7 +26,8 @@ public:
     // lock file can be made here (the folder is missing or not writable), so
     // the port is opened without one; ERROR_ACCESS_DENIED with `reason` set
     // when a live process holds the lock, this one included.
-    static DWORD Acquire(const std::string& devicePath, std::unique_ptr<DeviceLock>& lock, std::string& reason);
+    static DWORD Acquire(const std::string& devicePath, std::unique_ptr<DeviceLock>& lock,
+                         std::string& reason);
 
 private:
     explicit DeviceLock(std::string path) : m_path(std::move(path)) {}

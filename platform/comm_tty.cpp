@@ -131,7 +131,9 @@ public:
         m_rtsControl = dcb.fRtsControl;
         if (dcb.fRtsControl != RTS_CONTROL_HANDSHAKE) {
             int bits = TIOCM_RTS;
-            Retry([&] { return ioctl(m_fd, dcb.fRtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &bits); });
+            Retry([&] {
+                return ioctl(m_fd, dcb.fRtsControl == RTS_CONTROL_ENABLE ? TIOCMBIS : TIOCMBIC, &bits);
+            });
         }
         if (!standard && !SetTtySpeedExactly(m_fd, dcb.BaudRate))
             return ERROR_INVALID_PARAMETER;  // the rest of the line is set all the same
@@ -175,7 +177,8 @@ public:
     {
         input = false;
         for (;;) {
-            pollfd p[3] = {{m_closeFd, POLLIN, 0}, {m_fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
+            pollfd p[3] = {{m_closeFd, POLLIN, 0},
+                           {m_fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
                            {m_wakeFd, POLLIN, 0}};
             if (Retry([&] { return poll(p, 3, -1); }) < 0)
                 return ERROR_GEN_FAILURE;
@@ -313,10 +316,8 @@ DWORD OpenError(int err)
     switch (err) {
     case EBUSY:
     case EACCES:
-    case EPERM:
-        return ERROR_ACCESS_DENIED;
-    default:
-        return ERROR_FILE_NOT_FOUND;  // ENOENT, ENXIO, ENODEV, EIO: no port there
+    case EPERM: return ERROR_ACCESS_DENIED;
+    default: return ERROR_FILE_NOT_FOUND;  // ENOENT, ENXIO, ENODEV, EIO: no port there
     }
 }
 
@@ -343,7 +344,8 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
         if (error != ERROR_SUCCESS)
             return nullptr;
     }
-    const int fd = Retry([&] { return open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    const int fd =
+        Retry([&] { return open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) {
         error = OpenError(errno);
         reason = ErrnoText(errno);
@@ -363,8 +365,9 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
     // flock keeps every other opener out, root included; TIOCEXCL adds the
     // kernel's own refusal for programs that do not take the lock.
     if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0)
-        return errno == EWOULDBLOCK ? fail(ERROR_ACCESS_DENIED, ErrnoText(EBUSY) + " (held open by another program)")
-                                    : fail(ERROR_GEN_FAILURE, ErrnoText(errno));
+        return errno == EWOULDBLOCK
+                   ? fail(ERROR_ACCESS_DENIED, ErrnoText(EBUSY) + " (held open by another program)")
+                   : fail(ERROR_GEN_FAILURE, ErrnoText(errno));
     exclusive = Retry([&] { return ioctl(fd, TIOCEXCL); }) == 0;
 
     termios original{};

@@ -278,7 +278,8 @@ int CComboBox::AddString(const std::string& text)
 std::string CComboBox::GetLBText(int index) const
 {
     const auto* c = qobject_cast<QComboBox*>(m_widget);
-    return c != nullptr && index >= 0 && index < c->count() ? cp932::FromQString(c->itemText(index)) : std::string();
+    return c != nullptr && index >= 0 && index < c->count() ? cp932::FromQString(c->itemText(index))
+                                                            : std::string();
 }
 
 void CComboBox::ResetContent()
@@ -402,6 +403,7 @@ void CStatic::SetWindowText(const std::string& text)
 std::string CStatic::GetWindowText() const
 {
     const auto* label = qobject_cast<const QLabel*>(m_widget);
-    return label != nullptr ? cp932::FromQString(QString(label->text()).replace(u'\n', QStringLiteral("\r\n")))
-                            : std::string();
+    return label != nullptr
+               ? cp932::FromQString(QString(label->text()).replace(u'\n', QStringLiteral("\r\n")))
+               : std::string();
 }

@@ -11,16 +11,19 @@ namespace {
 // Length of the UTF-8 sequence that starts with byte c (1 for a stray byte).
 size_t Utf8SequenceLength(unsigned char c)
 {
-    if (c >= 0xF0) return 4;
-    if (c >= 0xE0) return 3;
-    if (c >= 0xC0) return 2;
+    if (c >= 0xF0)
+        return 4;
+    if (c >= 0xE0)
+        return 3;
+    if (c >= 0xC0)
+        return 2;
     return 1;
 }
 
 // Converts with iconv, replacing each input sequence that cannot be converted
 // by `replacement`; a UTF-8 source skips the whole bad sequence.
-std::string Convert(const char* to, const char* from, const std::string& in,
-                    const std::string& replacement, bool utf8Source)
+std::string Convert(const char* to, const char* from, const std::string& in, const std::string& replacement,
+                    bool utf8Source)
 {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1))

@@ -189,7 +189,8 @@ void DDX_Check(CDataExchange* pDX, unsigned id, int& value)
     const bool threeState = box != nullptr && box->isTristate();
     if (pDX->m_bSaveAndValidate) {
         if (threeState)
-            value = box->checkState() == Qt::PartiallyChecked ? 2 : (box->checkState() == Qt::Checked ? 1 : 0);
+            value =
+                box->checkState() == Qt::PartiallyChecked ? 2 : (box->checkState() == Qt::Checked ? 1 : 0);
         else
             value = button->isChecked() ? 1 : 0;
         return;

@@ -13,7 +13,9 @@ class QWidget;
 
 class CDataExchange {
 public:
-    CDataExchange(CDialogEx* dlg, bool saveAndValidate) : m_pDlgWnd(dlg), m_bSaveAndValidate(saveAndValidate) {}
+    CDataExchange(CDialogEx* dlg, bool saveAndValidate) : m_pDlgWnd(dlg), m_bSaveAndValidate(saveAndValidate)
+    {
+    }
     CDialogEx* m_pDlgWnd;
     bool m_bSaveAndValidate;  // true: values are taken from the controls and checked
 

@@ -108,8 +108,10 @@ void BaseUnits(const QFont& font, int& bx, int& by)
     const QString letters = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
     bx = (fm.horizontalAdvance(letters) / 26 + 1) / 2;
     by = fm.height();
-    if (bx <= 0) bx = 6;
-    if (by <= 0) by = 13;
+    if (bx <= 0)
+        bx = 6;
+    if (by <= 0)
+        by = 13;
 }
 
 // An edit that takes only digits from the keyboard and the clipboard, as the
@@ -156,7 +158,8 @@ public:
     }
 
 protected:
-    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override
     {
         const QItemSelectionModel::SelectionFlags flags = QListWidget::selectionCommand(index, event);
         return (flags & QItemSelectionModel::Deselect) ? QItemSelectionModel::ClearAndSelect : flags;
@@ -181,8 +184,7 @@ bool IsEnterKey(const QKeyEvent* event)
 
 }  // namespace
 
-CDialogEx::CDialogEx(const DialogTemplate& tmpl, QWidget* parent)
-    : QDialog(parent), m_template(tmpl)
+CDialogEx::CDialogEx(const DialogTemplate& tmpl, QWidget* parent) : QDialog(parent), m_template(tmpl)
 {
 }
 
@@ -201,7 +203,9 @@ void CDialogEx::BuildFromTemplate()
     const QFont font = DialogFont(m_template.fontFace, m_template.pointSize);
     setFont(font);
     BaseUnits(font, m_baseX, m_baseY);
-    auto px = [this](int dluX, int dluY) { return QPoint(MulDiv(dluX, m_baseX, 4), MulDiv(dluY, m_baseY, 8)); };
+    auto px = [this](int dluX, int dluY) {
+        return QPoint(MulDiv(dluX, m_baseX, 4), MulDiv(dluY, m_baseY, 8));
+    };
 
     setWindowTitle(Utf8(m_template.caption));
     Qt::WindowFlags flags = Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint;
@@ -240,9 +244,7 @@ void CDialogEx::BuildFromTemplate()
             w = b;
             break;
         }
-        case ControlKind::CheckBox:
-            w = new QCheckBox(text, this);
-            break;
+        case ControlKind::CheckBox: w = new QCheckBox(text, this); break;
         case ControlKind::ComboBox: {
             auto* combo = new QComboBox(this);
             if (ct.style & TS_DROPDOWN) {
@@ -267,19 +269,16 @@ void CDialogEx::BuildFromTemplate()
             auto* e = new QPlainTextEdit(text, this);
             e->setReadOnly(ct.style & TS_READONLY);
             e->setTabChangesFocus(true);  // Tab moves on, as in every dialog
-            e->setLineWrapMode((ct.style & TS_AUTOHSCROLL) ? QPlainTextEdit::NoWrap : QPlainTextEdit::WidgetWidth);
+            e->setLineWrapMode((ct.style & TS_AUTOHSCROLL) ? QPlainTextEdit::NoWrap
+                                                           : QPlainTextEdit::WidgetWidth);
             e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             e->setProperty(kWantReturn, (ct.style & TS_WANTRETURN) != 0);
             w = e;
             break;
         }
-        case ControlKind::ListBox:
-            w = new ListBoxWidget(this);
-            break;
-        case ControlKind::GroupBox:
-            w = new QGroupBox(text, this);
-            break;
+        case ControlKind::ListBox: w = new ListBoxWidget(this); break;
+        case ControlKind::GroupBox: w = new QGroupBox(text, this); break;
         case ControlKind::Static: {
             auto* label = new QLabel(text, this);
             label->setTextFormat(Qt::PlainText);
@@ -299,7 +298,8 @@ void CDialogEx::BuildFromTemplate()
         w->setObjectName(QString::number(ct.id));
         if (!(ct.style & TS_TABSTOP))
             w->setFocusPolicy(ct.kind == ControlKind::Static || ct.kind == ControlKind::GroupBox
-                                  ? Qt::NoFocus : w->focusPolicy());
+                                  ? Qt::NoFocus
+                                  : w->focusPolicy());
         w->setEnabled(!(ct.style & TS_DISABLED));
         w->setVisible(!(ct.style & TS_HIDDEN));
         m_controls.emplace(ct.id, w);  // the first control of an id answers for it
@@ -585,15 +585,9 @@ bool CDialogEx::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result
 LRESULT CDialogEx::DefWindowProc(UINT msg, WPARAM wParam, LPARAM /*lParam*/)
 {
     switch (msg) {
-    case WM_CLOSE:
-        OnCancel();
-        return 0;
-    case WM_PAINT:
-        OnPaint();
-        return 0;
-    case WM_ICONERASEBKGND:
-        EraseWindowBackground(reinterpret_cast<HDC>(wParam), *this);
-        return 1;
+    case WM_CLOSE: OnCancel(); return 0;
+    case WM_PAINT: OnPaint(); return 0;
+    case WM_ICONERASEBKGND: EraseWindowBackground(reinterpret_cast<HDC>(wParam), *this); return 1;
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE)
             SendMessage(WM_CLOSE, 0, 0);
@@ -606,8 +600,7 @@ LRESULT CDialogEx::DefWindowProc(UINT msg, WPARAM wParam, LPARAM /*lParam*/)
             OnCancel();
         return 0;
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
@@ -618,12 +611,18 @@ void CDialogEx::OnMessage(UINT msg, MessageHandler handler)
 
 void CDialogEx::OnCommand(UINT id, std::function<void()> handler)
 {
-    m_map.push_back({WM_COMMAND, 0, id, [h = std::move(handler)](WPARAM, LPARAM) { h(); return LRESULT(0); }});
+    m_map.push_back({WM_COMMAND, 0, id, [h = std::move(handler)](WPARAM, LPARAM) {
+                         h();
+                         return LRESULT(0);
+                     }});
 }
 
 void CDialogEx::OnControl(UINT code, UINT id, std::function<void()> handler)
 {
-    m_map.push_back({WM_COMMAND, code, id, [h = std::move(handler)](WPARAM, LPARAM) { h(); return LRESULT(0); }});
+    m_map.push_back({WM_COMMAND, code, id, [h = std::move(handler)](WPARAM, LPARAM) {
+                         h();
+                         return LRESULT(0);
+                     }});
 }
 
 void CDialogEx::OnNotify(int code, UINT id, std::function<LRESULT(NMHDR*)> handler)
@@ -682,20 +681,12 @@ BOOL CDialogEx::ShowWindow(int cmd)
 {
     const BOOL wasVisible = isVisible() ? TRUE : FALSE;
     switch (cmd) {
-    case SW_HIDE:
-        hide();
-        break;
+    case SW_HIDE: hide(); break;
     case SW_MINIMIZE:
-    case SW_SHOWMINIMIZED:
-        showMinimized();
-        break;
+    case SW_SHOWMINIMIZED: showMinimized(); break;
     case SW_RESTORE:
-    case SW_SHOWNORMAL:
-        showNormal();
-        break;
-    default:
-        show();
-        break;
+    case SW_SHOWNORMAL: showNormal(); break;
+    default: show(); break;
     }
     return wasVisible;
 }
@@ -711,7 +702,8 @@ void CDialogEx::SetForegroundWindow()
     activateWindow();
 }
 
-int CDialogEx::MessageBox(const std::string& text, const std::string& caption, UINT type, const std::string& detail)
+int CDialogEx::MessageBox(const std::string& text, const std::string& caption, UINT type,
+                          const std::string& detail)
 {
     return MessageBoxA(this, text, caption, type, detail);
 }
@@ -809,15 +801,9 @@ void CDialogEx::keyPressEvent(QKeyEvent* event)
             SendMessage(WM_COMMAND, static_cast<WPARAM>((BN_CLICKED << 16) | id), 0);
         break;
     }
-    case Qt::Key_Escape:
-        SendMessage(WM_COMMAND, IDCANCEL, 0);
-        break;
-    case Qt::Key_F1:
-        SendMessage(WM_HELP, 0, 0);
-        break;
-    default:
-        QDialog::keyPressEvent(event);
-        return;
+    case Qt::Key_Escape: SendMessage(WM_COMMAND, IDCANCEL, 0); break;
+    case Qt::Key_F1: SendMessage(WM_HELP, 0, 0); break;
+    default: QDialog::keyPressEvent(event); return;
     }
     event->accept();
 }

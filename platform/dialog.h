@@ -110,7 +110,8 @@ public:
     void SetForegroundWindow();
 
     // A message box owned by this window (see platform/msgbox.h).
-    int MessageBox(const std::string& text, const std::string& caption, UINT type, const std::string& detail = {});
+    int MessageBox(const std::string& text, const std::string& caption, UINT type,
+                   const std::string& detail = {});
 
     // Greys the system menu's Close item: the window manager's close request
     // then does nothing.

@@ -84,7 +84,8 @@ size_t BytesOf(bool multiLine, const QString& held)
 class EditByteLimit : public QObject {
 public:
     EditByteLimit(QWidget* edit, size_t maxBytes)
-        : QObject(edit), m_edit(edit), m_multiLine(IsMultiLine(edit)), m_max(maxBytes), m_accepted(HeldText(edit))
+        : QObject(edit), m_edit(edit), m_multiLine(IsMultiLine(edit)), m_max(maxBytes),
+          m_accepted(HeldText(edit))
     {
         setObjectName(QLatin1String(kLimitName));
         if (auto* e = qobject_cast<QLineEdit*>(edit))
@@ -141,7 +142,8 @@ private:
         if (begin > 0 && now[begin - 1].isHighSurrogate())
             --begin;
         qsizetype same = 0;
-        while (same < shortest - begin && now[now.size() - 1 - same] == m_accepted[m_accepted.size() - 1 - same])
+        while (same < shortest - begin &&
+               now[now.size() - 1 - same] == m_accepted[m_accepted.size() - 1 - same])
             ++same;
         end = now.size() - same;
         if (end < now.size() && now[end].isLowSurrogate())
@@ -177,7 +179,8 @@ private:
 
 EditByteLimit* LimitOf(QWidget* edit)
 {
-    return dynamic_cast<EditByteLimit*>(edit->findChild<QObject*>(QLatin1String(kLimitName), Qt::FindDirectChildrenOnly));
+    return dynamic_cast<EditByteLimit*>(
+        edit->findChild<QObject*>(QLatin1String(kLimitName), Qt::FindDirectChildrenOnly));
 }
 
 }  // namespace

@@ -6,8 +6,7 @@
 // Runs the call again while it fails with EINTR; returns its last result.
 // Not for connect(): an interrupted connect goes on in the background and
 // must not be started a second time.
-template <typename Call>
-auto Retry(Call call)
+template <typename Call> auto Retry(Call call)
 {
     for (;;) {
         auto result = call();

@@ -15,9 +15,10 @@ std::function<QString(const FolderPickerRequest&)> g_hook;
 bool PickFolder(HWND owner, const std::string& title, const std::string& startFolder, std::string& path)
 {
     const FolderPickerRequest request{owner, cp932::ToQString(title), cp932::ToQString(startFolder)};
-    const QString chosen = g_hook ? g_hook(request)
-                                  : QFileDialog::getExistingDirectory(dynamic_cast<QWidget*>(owner), request.title,
-                                                                      request.startFolder, QFileDialog::ShowDirsOnly);
+    const QString chosen =
+        g_hook ? g_hook(request)
+               : QFileDialog::getExistingDirectory(dynamic_cast<QWidget*>(owner), request.title,
+                                                   request.startFolder, QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty())
         return false;
     const std::string bytes = cp932::FromQString(chosen);

@@ -86,8 +86,8 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     if (!CanAnswerMessageBoxes())
         return yesNo ? IDYES : IDOK;  // the default button's answer
     QWidget* parent = dynamic_cast<QWidget*>(owner);
-    QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text),
-                    QMessageBox::NoButton, parent);
+    QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text), QMessageBox::NoButton,
+                    parent);
     if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
@@ -97,8 +97,10 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     g_openBoxes.push_back(&box);
     const int r = box.exec();
     g_openBoxes.erase(std::find(g_openBoxes.begin(), g_openBoxes.end(), &box));
-    if (r == QMessageBox::Yes) return IDYES;
-    if (r == QMessageBox::No) return IDNO;
+    if (r == QMessageBox::Yes)
+        return IDYES;
+    if (r == QMessageBox::No)
+        return IDNO;
     return IDOK;
 }
 

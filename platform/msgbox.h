@@ -47,7 +47,7 @@ struct MessageBoxRecord {
     std::string text;     // code-page bytes
     std::string caption;  // code-page bytes
     UINT type;
-    std::string detail;   // UTF-8
+    std::string detail;  // UTF-8
 };
 
 // The line a box writes to stderr (without its line end): the caption and the

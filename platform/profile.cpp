@@ -248,8 +248,8 @@ std::string_view DecodeValue(std::string_view raw)
 // text with a blank or a quote at either end goes inside double quotes.
 std::string EncodeValue(std::string_view text)
 {
-    if (!text.empty() && (IsBlank(text.front()) || IsBlank(text.back()) || IsQuote(text.front()) ||
-                          IsQuote(text.back())))
+    if (!text.empty() &&
+        (IsBlank(text.front()) || IsBlank(text.back()) || IsQuote(text.front()) || IsQuote(text.back())))
         return "\"" + std::string(text) + "\"";
     return std::string(text);
 }
@@ -428,9 +428,8 @@ int GetPrivateProfileIntA(const std::string& section, const std::string& key, in
     return value ? ParseProfileInt(*value) : nDefault;
 }
 
-DWORD GetPrivateProfileStringA(const std::string& section, const std::string& key,
-                               const std::string& def, char* buffer, DWORD size,
-                               const std::string& file)
+DWORD GetPrivateProfileStringA(const std::string& section, const std::string& key, const std::string& def,
+                               char* buffer, DWORD size, const std::string& file)
 {
     if (buffer == nullptr || size == 0)
         return 0;
@@ -455,8 +454,8 @@ std::string GetPrivateProfileStringWhole(const std::string& section, const std::
 }
 
 struct ProfileWriter::State {
-    std::string target;    // the file replaced: a link's target
-    std::string text;      // the file's bytes with every write so far
+    std::string target;  // the file replaced: a link's target
+    std::string text;    // the file's bytes with every write so far
     ReadResult read = ReadResult::Missing;
     struct stat st {};
     bool changed = false;  // the text differs from the file's bytes
@@ -511,8 +510,8 @@ BOOL ProfileWriter::Commit()
     return TRUE;
 }
 
-BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key,
-                                const std::string& text, const std::string& file)
+BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& text,
+                                const std::string& file)
 {
     ProfileWriter writer(file);
     return writer.WriteString(section, key, text) && writer.Commit() ? TRUE : FALSE;

@@ -10,9 +10,9 @@
 // the first section, is ignored. A value is read as the INI reader of
 // Windows reads it: the text after the '=' without the blanks (spaces and
 // tabs) at either end, and then without one pair of double or single quotes
-// that enclose it whole, so NAME = "COM2"  reads as COM2. Section and key names compare without regard to the case of ASCII
-// letters. When a section or key appears more than once, the first key line
-// that matches is the one read and written. Lines end with LF or CR LF.
+// that enclose it whole, so NAME = "COM2"  reads as COM2. Section and key names compare without regard to the
+// case of ASCII letters. When a section or key appears more than once, the first key line that matches is the
+// one read and written. Lines end with LF or CR LF.
 //
 // The file's path is given in the file system's own bytes, as the executable's
 // path comes (platform/module.h); section names, keys and values are
@@ -36,9 +36,8 @@ int GetPrivateProfileIntA(const std::string& section, const std::string& key, in
 // missing, into buffer: at most size - 1 bytes and a terminating zero (nothing
 // when size is 0). A key present with an empty value gives the empty text.
 // Returns the number of bytes copied, without the zero.
-DWORD GetPrivateProfileStringA(const std::string& section, const std::string& key,
-                               const std::string& def, char* buffer, DWORD size,
-                               const std::string& file);
+DWORD GetPrivateProfileStringA(const std::string& section, const std::string& key, const std::string& def,
+                               char* buffer, DWORD size, const std::string& file);
 
 // The same value whole, however long, up to its first zero byte if it holds
 // one; `def` when the file, the section or the key is missing.
@@ -63,8 +62,8 @@ std::string GetPrivateProfileStringWhole(const std::string& section, const std::
 // a blank or a quote is written inside double quotes, so that it reads back
 // exactly. A write that would leave the file's bytes unchanged does not touch
 // the file and returns TRUE.
-BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key,
-                                const std::string& text, const std::string& file);
+BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& text,
+                                const std::string& file);
 
 // Writes value as "%d" text into the key; whether the write succeeded is not
 // reported.

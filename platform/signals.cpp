@@ -37,8 +37,7 @@ void PostMessageOnTerminationSignals(HWND window, UINT msg)
     auto* notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, owner);
     QObject::connect(notifier, &QSocketNotifier::activated, owner, [window, msg] {
         char buf[64];
-        while (read(g_pipe[0], buf, sizeof buf) > 0) {
-        }
+        while (read(g_pipe[0], buf, sizeof buf) > 0) {}
         // A box waiting for an answer or an open menu, now or later, would
         // hold the end back.
         EndMessageBoxes();

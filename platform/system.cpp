@@ -8,7 +8,7 @@
 namespace {
 std::atomic<int> g_periodDepth{0};
 std::function<void(DWORD)> g_sleepHook;  // set and used on the UI thread only
-}
+}  // namespace
 
 void Sleep(DWORD ms)
 {

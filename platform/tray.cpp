@@ -52,10 +52,11 @@ void Apply(QSystemTrayIcon& icon, const NOTIFYICONDATAA& d)
         const HWND wnd = d.hWnd;
         const UINT id = d.uID;
         const UINT msg = d.uCallbackMessage;
-        QObject::connect(&icon, &QSystemTrayIcon::activated, icon.parent(), [wnd, id, msg](QSystemTrayIcon::ActivationReason r) {
-            if (const LPARAM mouse = TrayMouseMessage(r); mouse != 0)
-                PostMessageA(wnd, msg, id, mouse);
-        });
+        QObject::connect(&icon, &QSystemTrayIcon::activated, icon.parent(),
+                         [wnd, id, msg](QSystemTrayIcon::ActivationReason r) {
+                             if (const LPARAM mouse = TrayMouseMessage(r); mouse != 0)
+                                 PostMessageA(wnd, msg, id, mouse);
+                         });
     }
 }
 
@@ -96,9 +97,7 @@ BOOL RealShell(DWORD message, const NOTIFYICONDATAA& d, DWORD& error)
         delete it->second.data();
         g_icons.erase(it);
         return TRUE;
-    default:
-        error = kNoTrayHost;
-        return FALSE;
+    default: error = kNoTrayHost; return FALSE;
     }
 }
 

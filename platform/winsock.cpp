@@ -130,13 +130,12 @@ int MapErrno(int err)
 // The system errors MapErrno turns into each code, the first one standing
 // for the code in words.
 constexpr int kMappedErrnos[] = {
-    EAGAIN,       EINTR,      EACCES,       EPERM,        EFAULT,     EINVAL,          EMFILE,
-    ENFILE,       EALREADY,   ENOTSOCK,     EBADF,        EMSGSIZE,   ENOPROTOOPT,     EPROTONOSUPPORT,
-    ESOCKTNOSUPPORT, EOPNOTSUPP, EAFNOSUPPORT, EADDRINUSE, EADDRNOTAVAIL, ENETDOWN,     ENETUNREACH,
-    ECONNABORTED, ECONNRESET, ENOBUFS,      EISCONN,      ENOTCONN,   ETIMEDOUT,       ECONNREFUSED,
-    EHOSTUNREACH,
+    EAGAIN,        EINTR,           EACCES,          EPERM,        EFAULT,       EINVAL,
+    EMFILE,        ENFILE,          EALREADY,        ENOTSOCK,     EBADF,        EMSGSIZE,
+    ENOPROTOOPT,   EPROTONOSUPPORT, ESOCKTNOSUPPORT, EOPNOTSUPP,   EAFNOSUPPORT, EADDRINUSE,
+    EADDRNOTAVAIL, ENETDOWN,        ENETUNREACH,     ECONNABORTED, ECONNRESET,   ENOBUFS,
+    EISCONN,       ENOTCONN,        ETIMEDOUT,       ECONNREFUSED, EHOSTUNREACH,
 };
-
 
 sockaddr_in ToSystem(const SOCKADDR_IN& a)
 {

@@ -19,9 +19,18 @@ constexpr BOOL TRUE = 1;
 constexpr BOOL FALSE = 0;
 constexpr DWORD MAXDWORD = 0xFFFFFFFFu;
 
-constexpr WORD LOWORD(LPARAM v) { return static_cast<WORD>(static_cast<std::uintptr_t>(v) & 0xFFFF); }
-constexpr WORD HIWORD(LPARAM v) { return static_cast<WORD>((static_cast<std::uintptr_t>(v) >> 16) & 0xFFFF); }
-constexpr LPARAM MAKELPARAM(WORD lo, WORD hi) { return static_cast<LPARAM>(static_cast<DWORD>(lo) | (static_cast<DWORD>(hi) << 16)); }
+constexpr WORD LOWORD(LPARAM v)
+{
+    return static_cast<WORD>(static_cast<std::uintptr_t>(v) & 0xFFFF);
+}
+constexpr WORD HIWORD(LPARAM v)
+{
+    return static_cast<WORD>((static_cast<std::uintptr_t>(v) >> 16) & 0xFFFF);
+}
+constexpr LPARAM MAKELPARAM(WORD lo, WORD hi)
+{
+    return static_cast<LPARAM>(static_cast<DWORD>(lo) | (static_cast<DWORD>(hi) << 16));
+}
 
 // Window messages.
 constexpr UINT WM_NULL = 0x0000;

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
-CallerOutput::CallerOutput(Socket socket) : m_socket(std::move(socket)) {}
+CallerOutput::CallerOutput(Socket socket) : m_socket(std::move(socket))
+{
+}
 
 void CallerOutput::Send(SOCKET s, const void* data, size_t len)
 {

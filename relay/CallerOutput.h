@@ -46,7 +46,7 @@ public:
 private:
     struct Queue {
         std::string bytes;
-        size_t head = 0;        // bytes before head have been sent
+        size_t head = 0;  // bytes before head have been sent
         bool shutdownDue = false;
         size_t Size() const { return bytes.size() - head; }
     };

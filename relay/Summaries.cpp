@@ -42,8 +42,8 @@ std::string PortSettingsSummary(const CPortInfo& port)
     const std::string connect = OptionText(IDS_CONNECT_FIRST, port.m_nConnect, 0, 2);
     const std::string dsr = LoadResString(port.m_bDsr == 0 ? IDS_DSR_KEEP : IDS_DSR_CUT);
     char buf[512];
-    std::snprintf(buf, sizeof buf, "%dbps,%d%d%s,Ring%s,Connect %s(%dms),DSR OFF %s", port.m_nSpeed, port.m_nData,
-                  port.m_nStop, ParityLetter(port.m_nParity), ring.c_str(), connect.c_str(),
+    std::snprintf(buf, sizeof buf, "%dbps,%d%d%s,Ring%s,Connect %s(%dms),DSR OFF %s", port.m_nSpeed,
+                  port.m_nData, port.m_nStop, ParityLetter(port.m_nParity), ring.c_str(), connect.c_str(),
                   port.m_nConnectInterval, dsr.c_str());
     return buf;
 }

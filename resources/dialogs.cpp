@@ -9,7 +9,12 @@
 namespace {
 
 const DialogTemplate kMainDialog{
-    IDD_MAIN_DIALOG, 459, 152, "Varnex - Skiffa", "MS UI Gothic", 9,
+    IDD_MAIN_DIALOG,
+    459,
+    152,
+    "Varnex - Skiffa",
+    "MS UI Gothic",
+    9,
     TS_SYSMENU | TS_MINIMIZEBOX | TS_APPWINDOW,
     {
         {IDC_PORT_LIST, ControlKind::ListView, "", 7, 7, 445, 113, TS_BORDER | TS_TABSTOP},
@@ -24,7 +29,13 @@ constexpr unsigned kStatic = 0xFFFF;  // a label without an id of its own
 constexpr unsigned kEdit = TS_BORDER | TS_TABSTOP;
 
 const DialogTemplate kPortSettingDialog{
-    IDD_PORT_SETTING, 202, 176, "COM 設定", "ＭＳ ゴシック", 9, TS_SYSMENU,
+    IDD_PORT_SETTING,
+    202,
+    176,
+    "COM 設定",
+    "ＭＳ ゴシック",
+    9,
+    TS_SYSMENU,
     {
         {kStatic, ControlKind::Static, "Speed(&S)", 7, 7, 59, 8, TS_NONE},
         {IDC_SPEED, ControlKind::ComboBox, "", 7, 17, 79, 30, TS_TABSTOP},
@@ -47,7 +58,8 @@ const DialogTemplate kPortSettingDialog{
         {kStatic, ControlKind::Static, "CONNECT送信待ち時間(&W)", 99, 103, 87, 8, TS_NONE},
         {IDC_CONNECT_INTERVAL, ControlKind::Edit, "", 100, 113, 40, 14, kEdit},
         {kStatic, ControlKind::Static, "ms", 147, 115, 9, 8, TS_NONE},
-        {kStatic, ControlKind::Static, "Tavrel の場合 2000ms\n以上を設定してください", 99, 130, 96, 20, TS_NONE},
+        {kStatic, ControlKind::Static, "Tavrel の場合 2000ms\n以上を設定してください", 99, 130, 96, 20,
+         TS_NONE},
     },
     {
         {IDC_SPEED, {"9600bps", "19200bps", "38400bps", "57600bps", "115200bps"}},
@@ -66,7 +78,13 @@ constexpr unsigned kTextEdit = kEdit | TS_WANTRETURN | TS_AUTOHSCROLL;
 constexpr unsigned kPortList = TS_BORDER | TS_TABSTOP | TS_NOTIFY;
 
 const DialogTemplate kSettingDialog{
-    IDD_SETTING, 436, 357, "設定", "ＭＳ ゴシック", 9, TS_SYSMENU,
+    IDD_SETTING,
+    436,
+    357,
+    "設定",
+    "ＭＳ ゴシック",
+    9,
+    TS_SYSMENU,
     {
         {kStatic, ControlKind::GroupBox, "ポート", 7, 7, 422, 103, TS_NONE},
         {kStatic, ControlKind::Static, "TCP/IP Port", 15, 20, 45, 8, TS_NONE},
@@ -120,13 +138,9 @@ const DialogTemplate kSettingDialog{
 const DialogTemplate& FindDialogTemplate(unsigned id)
 {
     switch (id) {
-    case IDD_MAIN_DIALOG:
-        return kMainDialog;
-    case IDD_SETTING:
-        return kSettingDialog;
-    case IDD_PORT_SETTING:
-        return kPortSettingDialog;
-    default:
-        std::abort();
+    case IDD_MAIN_DIALOG: return kMainDialog;
+    case IDD_SETTING: return kSettingDialog;
+    case IDD_PORT_SETTING: return kPortSettingDialog;
+    default: std::abort();
     }
 }

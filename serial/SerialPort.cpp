@@ -34,15 +34,17 @@ constexpr int kGenerationShift = 8;
 
 }  // namespace
 
-CSerialPort::CSerialPort() : m_hComm(INVALID_HANDLE_VALUE), m_nGeneration(NextGeneration()) {}
+CSerialPort::CSerialPort() : m_hComm(INVALID_HANDLE_VALUE), m_nGeneration(NextGeneration())
+{
+}
 
 CSerialPort::~CSerialPort()
 {
     Close();
 }
 
-bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity, HWND hWnd,
-                       UINT msg, int index)
+bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity,
+                       HWND hWnd, UINT msg, int index)
 {
     if (m_hComm != INVALID_HANDLE_VALUE) {
         Close();
@@ -153,7 +155,8 @@ void CSerialPort::PostSlot(int slot, DWORD count)
 {
     m_dwReadLen[slot] = count;
     ++m_nSlotsFilled;
-    const LPARAM lParam = static_cast<LPARAM>(slot) | (static_cast<LPARAM>(m_nGeneration) << kGenerationShift);
+    const LPARAM lParam =
+        static_cast<LPARAM>(slot) | (static_cast<LPARAM>(m_nGeneration) << kGenerationShift);
     if (!PostMessageA(m_hNotifyWnd, m_nNotifyMsg, static_cast<WPARAM>(m_nPortIndex), lParam))
         ReleaseSlot();  // nobody will take it
     m_nReadSlot = (slot + 1) % COM_SLOT_COUNT;
@@ -231,14 +234,16 @@ bool CSerialPort::WaitForRoom(HANDLE h, int count)
 {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline =
-        Clock::now() + std::chrono::milliseconds(static_cast<long long>(count) * kWriteMsPerByte + kWriteMsConstant);
+        Clock::now() +
+        std::chrono::milliseconds(static_cast<long long>(count) * kWriteMsPerByte + kWriteMsConstant);
     for (;;) {
         DWORD queued = 0;
         if (!GetCommOutputQueue(h, &queued))
             return false;
         if (COM_SLOT_SIZE - static_cast<long long>(queued) >= count)
             return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
         if (!WaitCommOutputRoom(h, static_cast<DWORD>(left)))

@@ -43,8 +43,8 @@ public:
     // wParam `index` to hWnd after each read. An open object is closed first,
     // with a pause of 100 ms. False when the port cannot be opened or its
     // reader cannot be started: the object is then closed, without a thread.
-    [[nodiscard]] bool Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity, HWND hWnd, UINT msg,
-              int index);
+    [[nodiscard]] bool Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity,
+                            HWND hWnd, UINT msg, int index);
 
     // Drops DTR, stops the reader and waits until it has ended, then closes
     // the port. Does nothing on a closed object.
@@ -98,17 +98,17 @@ public:
     static void FailReaderStartForTesting(bool fail);
 
     // --- fields, public since the engine reads and sets several directly ---
-    BOOL m_bDebugLog = FALSE;                     // trace Write and SetDTR; set by the owner after Open
-    std::atomic<HANDLE> m_hComm;                  // the open port; INVALID_HANDLE_VALUE while closed
-    HWND m_hNotifyWnd = nullptr;                  // receives the data messages
-    UINT m_nNotifyMsg = 0;                        // the data message's number
-    std::unique_ptr<std::thread> m_pReadThread;   // the reader; null while there is none
-    std::atomic<int> m_nReadSlot{0};              // the slot the next read fills; advanced by the reader only
-    DWORD m_dwReadLen[COM_SLOT_COUNT] = {};       // each slot's byte count, 0 to COM_SLOT_SIZE
+    BOOL m_bDebugLog = FALSE;                    // trace Write and SetDTR; set by the owner after Open
+    std::atomic<HANDLE> m_hComm;                 // the open port; INVALID_HANDLE_VALUE while closed
+    HWND m_hNotifyWnd = nullptr;                 // receives the data messages
+    UINT m_nNotifyMsg = 0;                       // the data message's number
+    std::unique_ptr<std::thread> m_pReadThread;  // the reader; null while there is none
+    std::atomic<int> m_nReadSlot{0};             // the slot the next read fills; advanced by the reader only
+    DWORD m_dwReadLen[COM_SLOT_COUNT] = {};      // each slot's byte count, 0 to COM_SLOT_SIZE
     BYTE m_ReadBuf[COM_SLOT_COUNT][COM_SLOT_SIZE];  // the receive ring
-    std::atomic<bool> m_bThreadRun{false};        // the reader's loop runs while set
-    int m_nPortIndex = 0;                         // the row: wParam of the data message, "S%d" of the trace
-    const DWORD m_nGeneration;                    // nonzero and this object's own: carried in every data message
+    std::atomic<bool> m_bThreadRun{false};          // the reader's loop runs while set
+    int m_nPortIndex = 0;                           // the row: wParam of the data message, "S%d" of the trace
+    const DWORD m_nGeneration;  // nonzero and this object's own: carried in every data message
 
 private:
     // The reader's wait until the slot it is about to fill has been taken;
@@ -119,9 +119,9 @@ private:
     bool WaitForRoom(HANDLE h, int count);
 
     std::mutex m_ringMutex;
-    std::condition_variable m_ringChanged;  // a slot taken, the reader told to stop, the reader ended
+    std::condition_variable m_ringChanged;   // a slot taken, the reader told to stop, the reader ended
     std::atomic<bool> m_bDeviceGone{false};  // set by the reader only
-    std::uint64_t m_nSlotsFilled = 0;       // by the reader only
-    std::uint64_t m_nSlotsTaken = 0;        // guarded by m_ringMutex
-    bool m_bReaderEnded = true;             // guarded by m_ringMutex
+    std::uint64_t m_nSlotsFilled = 0;        // by the reader only
+    std::uint64_t m_nSlotsTaken = 0;         // guarded by m_ringMutex
+    bool m_bReaderEnded = true;              // guarded by m_ringMutex
 };

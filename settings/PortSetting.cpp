@@ -80,7 +80,8 @@ void CPortSetting::OnBnClickedOk()
 {
     UpdateData(TRUE);  // a rejection here is shown again by the framework's OK below
     if (m_bConfirm && SendMessageA(GetParent(), WM_GETUSERCOUNT, 0, 0) > 0 &&
-        MessageBox(LoadResString(IDS_CONFIRM_CHANGE), LoadResString(IDS_APP_TITLE), MB_YESNO | MB_ICONQUESTION) != IDYES)
+        MessageBox(LoadResString(IDS_CONFIRM_CHANGE), LoadResString(IDS_APP_TITLE),
+                   MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     // The speed combo always holds one of the table's items.
     if (m_nSpeedIndex >= 0 && m_nSpeedIndex < static_cast<int>(std::size(g_BaudRates)) - 1)

@@ -139,8 +139,8 @@ void CSetting::OnBnClickedOk()
     // A changed pool reopens every line and so cuts every call: ask first.
     const LRESULT users = SendMessageA(GetParent(), WM_GETUSERCOUNT, 0, 0);
     if (m_bChanged && users > 0 &&
-        MessageBox(LoadResString(IDS_CONFIRM_CHANGE), LoadResString(IDS_APP_TITLE), MB_YESNO | MB_ICONQUESTION) !=
-            IDYES)
+        MessageBox(LoadResString(IDS_CONFIRM_CHANGE), LoadResString(IDS_APP_TITLE),
+                   MB_YESNO | MB_ICONQUESTION) != IDYES)
         return;
     UpdateData(TRUE);  // a refused field is shown again by the framework's OK below
     m_nPort = PortFromText(m_strPort);

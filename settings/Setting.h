@@ -33,12 +33,12 @@ public:
 
     // --- members, in declaration order -------------------------------------
     // The caller sets the five ints before the dialog opens.
-    int m_nNoCommTime = 0;  // s without traffic before a call is cut; 0 = never
-    int m_nLimitTime = 0;   // longest call in s; 0 = no limit
-    std::string m_strAfter;  // sent to the host when a caller leaves
-    std::string m_strFull;   // sent to a caller when every line is busy
-    int m_nKeepTime = 0;    // s a line is held after a call; 0 = no hold
-    int m_nPort = 0;        // TCP port to listen on, in and out
+    int m_nNoCommTime = 0;    // s without traffic before a call is cut; 0 = never
+    int m_nLimitTime = 0;     // longest call in s; 0 = no limit
+    std::string m_strAfter;   // sent to the host when a caller leaves
+    std::string m_strFull;    // sent to a caller when every line is busy
+    int m_nKeepTime = 0;      // s a line is held after a call; 0 = no hold
+    int m_nPort = 0;          // TCP port to listen on, in and out
     bool m_bChanged = false;  // the pool, its order or a port's settings changed
     CButton m_btnAdd;
     CButton m_btnDelete;
@@ -47,13 +47,13 @@ public:
     CButton m_btnUp;
     CEdit m_editCheck1;
     CEdit m_editAfter;
-    std::string m_strPort = "telnet";  // the text of the TCP port box
+    std::string m_strPort = "telnet";    // the text of the TCP port box
     std::vector<CPortInfo> m_aUsePort;   // the pool, in list order
     std::vector<CPortInfo> m_aFreePort;  // present ports not in the pool
     CListBox m_listFreePort;
     CListBox m_listUsePort;
     CStatic m_staticPortInfo;
-    int m_bTray = 0;  // start hidden in the tray
+    int m_bTray = 0;            // start hidden in the tray
     std::string m_strCheck[2];  // host hang-up strings 1 and 2
     CEdit m_editCheck2;
     CEdit m_editFull;

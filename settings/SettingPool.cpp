@@ -65,11 +65,12 @@ std::string PortInfoSummary(const CPortInfo& port)
     if (port.m_nRing != 0)
         ring = Format("%s(%dms)", OptionText(IDS_RING_NONE, port.m_nRing, kLastRingCount).c_str(),
                       port.m_nRingInterval);
-    return Format("Speed=%dbps\r\nData=%dbit,Stop=%dbit\r\nParity=%s\r\nRing=%s\r\nConnect=%s(%dms)\r\nDSR OFF=%s",
-                  port.m_nSpeed, port.m_nData, port.m_nStop,
-                  OptionText(IDS_PARITY_FIRST, port.m_nParity, kLastParity).c_str(), ring.c_str(),
-                  OptionText(IDS_CONNECT_FIRST, port.m_nConnect, kLastConnectMode).c_str(),
-                  port.m_nConnectInterval, LoadResString(port.m_bDsr == 0 ? IDS_DSR_KEEP : IDS_DSR_CUT).c_str());
+    return Format(
+        "Speed=%dbps\r\nData=%dbit,Stop=%dbit\r\nParity=%s\r\nRing=%s\r\nConnect=%s(%dms)\r\nDSR OFF=%s",
+        port.m_nSpeed, port.m_nData, port.m_nStop,
+        OptionText(IDS_PARITY_FIRST, port.m_nParity, kLastParity).c_str(), ring.c_str(),
+        OptionText(IDS_CONNECT_FIRST, port.m_nConnect, kLastConnectMode).c_str(), port.m_nConnectInterval,
+        LoadResString(port.m_bDsr == 0 ? IDS_DSR_KEEP : IDS_DSR_CUT).c_str());
 }
 
 void CSetting::SetPorts(const std::vector<CPortInfo>& ports)

@@ -84,12 +84,12 @@ void Say(const char* fmt, const std::string& arg = {})
 class Host {
 public:
     enum class State {
-        Away,        // nobody holds the line open; wait for the relay
-        Init,        // ATZ sent; waiting for OK
-        Ready,       // the modem is initialised; waiting for RING
-        Answering,   // ATA sent; waiting for CONNECT
-        Online,      // a caller is connected
-        HangingUp,   // the hang-up string is out; letting the call end (RING still answered)
+        Away,       // nobody holds the line open; wait for the relay
+        Init,       // ATZ sent; waiting for OK
+        Ready,      // the modem is initialised; waiting for RING
+        Answering,  // ATA sent; waiting for CONNECT
+        Online,     // a caller is connected
+        HangingUp,  // the hang-up string is out; letting the call end (RING still answered)
     };
 
     Host(int master, int wake) : master_(master), wake_(wake) {}
@@ -114,9 +114,12 @@ public:
             OnTimeouts();
             pollfd p[2] = {{master_, POLLIN, 0}, {wake_, POLLIN, 0}};
             int r = ::poll(p, 2, MsToDeadline());
-            if (r < 0 && errno != EINTR) break;
-            if (r > 0 && (p[0].revents & POLLIN)) ReadLine();
-            if (p[0].revents & POLLHUP) Wait(kAwayPollMs);
+            if (r < 0 && errno != EINTR)
+                break;
+            if (r > 0 && (p[0].revents & POLLIN))
+                ReadLine();
+            if (p[0].revents & POLLHUP)
+                Wait(kAwayPollMs);
         }
     }
 
@@ -138,7 +141,8 @@ private:
 
     int MsToDeadline() const
     {
-        if (!deadline_) return kAwayPollMs;
+        if (!deadline_)
+            return kAwayPollMs;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline_ - Clock::now()).count();
         return static_cast<int>(std::clamp<long long>(left, 0, kAwayPollMs));
     }
@@ -161,7 +165,8 @@ private:
 
     void OnTimeouts()
     {
-        if (!deadline_ || Clock::now() < *deadline_) return;
+        if (!deadline_ || Clock::now() < *deadline_)
+            return;
         switch (state_) {
         case State::Init: Enter(State::Init); break;  // no OK yet: ATZ again
         case State::Answering:
@@ -185,7 +190,8 @@ private:
             } else if (n < 0 && errno != EINTR) {
                 return;  // the line went away; the main loop notices
             }
-            if (g_stop) return;
+            if (g_stop)
+                return;
         }
     }
 
@@ -193,8 +199,10 @@ private:
     {
         char buf[4096];
         ssize_t n = ::read(master_, buf, sizeof buf);
-        if (n <= 0) return;  // EAGAIN, or EIO when the relay let go (seen by LineHeld)
-        for (ssize_t i = 0; i < n; ++i) OnByte(static_cast<unsigned char>(buf[i]));
+        if (n <= 0)
+            return;  // EAGAIN, or EIO when the relay let go (seen by LineHeld)
+        for (ssize_t i = 0; i < n; ++i)
+            OnByte(static_cast<unsigned char>(buf[i]));
     }
 
     void OnByte(unsigned char c)
@@ -204,7 +212,8 @@ private:
             return;
         }
         if (c == '\r' || c == '\n') {
-            if (!line_.empty()) OnModemLine(line_);
+            if (!line_.empty())
+                OnModemLine(line_);
             line_.clear();
         } else if (line_.size() < 256) {
             line_ += static_cast<char>(c);
@@ -296,16 +305,19 @@ private:
 int OpenLine(std::string& slave)
 {
     int m = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (m < 0 || ::grantpt(m) != 0 || ::unlockpt(m) != 0) return -1;
+    if (m < 0 || ::grantpt(m) != 0 || ::unlockpt(m) != 0)
+        return -1;
     char name[128];
-    if (::ptsname_r(m, name, sizeof name) != 0) return -1;
+    if (::ptsname_r(m, name, sizeof name) != 0)
+        return -1;
     slave = name;
     termios t{};
     ::tcgetattr(m, &t);
     ::cfmakeraw(&t);
     ::tcsetattr(m, TCSANOW, &t);
     int s = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (s < 0) return -1;
+    if (s < 0)
+        return -1;
     ::close(s);
     return m;
 }
@@ -348,7 +360,8 @@ int main(int argc, char** argv)
         struct stat st {};
         if (::lstat(link.c_str(), &st) == 0) {
             if (!S_ISLNK(st.st_mode)) {
-                std::fprintf(stderr, "demohost: %s exists and is not a link; not replacing it\n", link.c_str());
+                std::fprintf(stderr, "demohost: %s exists and is not a link; not replacing it\n",
+                             link.c_str());
                 return 1;
             }
             ::unlink(link.c_str());
@@ -364,7 +377,8 @@ int main(int argc, char** argv)
     }
 
     int wake[2];
-    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) return 1;
+    if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0)
+        return 1;
     g_wakeWrite = wake[1];
     struct sigaction sa {};
     sa.sa_handler = OnSignal;
@@ -380,7 +394,8 @@ int main(int argc, char** argv)
     if (!link.empty()) {
         char target[256];
         ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
-        if (n > 0 && std::string_view(target, static_cast<size_t>(n)) == slave) ::unlink(link.c_str());
+        if (n > 0 && std::string_view(target, static_cast<size_t>(n)) == slave)
+            ::unlink(link.c_str());
     }
     ::close(master);
     Say("stopped");

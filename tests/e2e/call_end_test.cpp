@@ -19,7 +19,8 @@ std::vector<LogLine> LinesNamed(const std::string& logs, const std::string& name
     EXPECT_TRUE(odd.empty()) << "malformed log line [" << (odd.empty() ? "" : odd[0]) << "]";
     std::vector<LogLine> out;
     for (const LogLine& l : all)
-        if (l.name == name) out.push_back(l);
+        if (l.name == name)
+            out.push_back(l);
     return out;
 }
 
@@ -229,7 +230,8 @@ TEST_F(CallEnd, HoldTimeRefusesThenServes)
             ASSERT_TRUE(Receives(relay_.host(0), "CONNECT 38400\r\n", "the host"));
             break;
         }
-        ASSERT_TRUE(ReceivesThenEnd(*next, kFull.substr(1), "a refused caller")) << "first byte " << Printable(*first);
+        ASSERT_TRUE(ReceivesThenEnd(*next, kFull.substr(1), "a refused caller"))
+            << "first byte " << Printable(*first);
         std::this_thread::sleep_for(100ms);
     }
 }

@@ -32,7 +32,8 @@ void WaitHostReachesCaller(PtyHost& host, TcpCaller& caller)
     ASSERT_TRUE(host.WriteAll("!"));
     std::optional<std::string> dots = caller.ReadUntil("!");
     ASSERT_TRUE(dots) << caller.Describe();
-    EXPECT_EQ(dots->find_first_not_of('.'), dots->size() - 1) << "the caller got [" << Printable(*dots) << "]";
+    EXPECT_EQ(dots->find_first_not_of('.'), dots->size() - 1)
+        << "the caller got [" << Printable(*dots) << "]";
 }
 
 class CallModes : public RelayTest {};

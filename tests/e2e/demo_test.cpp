@@ -39,7 +39,8 @@ protected:
             ASSERT_TRUE(caller) << why;
             std::optional<std::string> first = caller->ReadN(1);
             ASSERT_TRUE(first) << caller->Describe();
-            if (*first == "\xFF") return;
+            if (*first == "\xFF")
+                return;
             ASSERT_TRUE(ReceivesThenEnd(*caller, kFull.substr(1), "a refused caller"));
             std::this_thread::sleep_for(200ms);
         }

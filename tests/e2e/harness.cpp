@@ -24,12 +24,15 @@ std::string Printable(std::string_view bytes, size_t max)
         }
     };
     if (bytes.size() <= max) {
-        for (char c : bytes) put(static_cast<unsigned char>(c));
+        for (char c : bytes)
+            put(static_cast<unsigned char>(c));
         return out;
     }
-    for (char c : bytes.substr(0, max / 2)) put(static_cast<unsigned char>(c));
+    for (char c : bytes.substr(0, max / 2))
+        put(static_cast<unsigned char>(c));
     out += "<... " + std::to_string(bytes.size() - max) + " bytes ...>";
-    for (char c : bytes.substr(bytes.size() - max / 2)) put(static_cast<unsigned char>(c));
+    for (char c : bytes.substr(bytes.size() - max / 2))
+        put(static_cast<unsigned char>(c));
     return out;
 }
 
@@ -39,7 +42,8 @@ std::string DoubleIac(std::string_view bytes)
     out.reserve(bytes.size() + bytes.size() / 64);
     for (char c : bytes) {
         out += c;
-        if (static_cast<unsigned char>(c) == 0xFF) out += c;
+        if (static_cast<unsigned char>(c) == 0xFF)
+            out += c;
     }
     return out;
 }
@@ -52,32 +56,40 @@ int Deadline::PollMs() const
 
 Fd& Fd::operator=(Fd&& o) noexcept
 {
-    if (this != &o) Reset(std::exchange(o.fd_, -1));
+    if (this != &o)
+        Reset(std::exchange(o.fd_, -1));
     return *this;
 }
 
 void Fd::Reset(int fd)
 {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ >= 0)
+        ::close(fd_);
     fd_ = fd;
 }
 
-std::string ErrnoText(int err) { return std::strerror(err); }
+std::string ErrnoText(int err)
+{
+    return std::strerror(err);
+}
 
 // --- byte streams --------------------------------------------------------------
 
 bool Stream::Fill(Clock::duration wait)
 {
-    if (ended_) return false;
+    if (ended_)
+        return false;
     Deadline deadline(wait);
     for (;;) {
         pollfd p{fd_.get(), POLLIN, 0};
         int r = ::poll(&p, 1, deadline.PollMs());
         if (r < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             return Fail(errno);
         }
-        if (r == 0) return true;
+        if (r == 0)
+            return true;
         bool got = false;
         bool away = false;
         for (;;) {
@@ -92,8 +104,10 @@ bool Stream::Fill(Clock::duration wait)
                 ended_ = true;
                 return false;
             }
-            if (errno == EINTR) continue;
-            if (errno == EAGAIN) break;
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN)
+                break;
             if (is_pty_ && errno == EIO) {
                 // Nobody holds the far end of the line: no bytes can come
                 // until someone opens it. Look again shortly.
@@ -102,8 +116,10 @@ bool Stream::Fill(Clock::duration wait)
             }
             return Fail(errno);
         }
-        if (got || deadline.Passed()) return true;
-        if (away) std::this_thread::sleep_for(std::min<Clock::duration>(5ms, deadline.Remaining()));
+        if (got || deadline.Passed())
+            return true;
+        if (away)
+            std::this_thread::sleep_for(std::min<Clock::duration>(5ms, deadline.Remaining()));
     }
 }
 
@@ -119,8 +135,10 @@ std::optional<std::string> Stream::ReadN(size_t n, Clock::duration wait)
 {
     Deadline deadline(wait);
     while (buf_.size() < n) {
-        if (deadline.Passed()) return std::nullopt;
-        if (!Fill(deadline.Remaining()) && buf_.size() < n) return std::nullopt;
+        if (deadline.Passed())
+            return std::nullopt;
+        if (!Fill(deadline.Remaining()) && buf_.size() < n)
+            return std::nullopt;
     }
     return Take(n);
 }
@@ -131,10 +149,13 @@ std::optional<std::string> Stream::ReadUntil(std::string_view marker, Clock::dur
     size_t from = 0;
     for (;;) {
         size_t at = buf_.find(marker, from);
-        if (at != std::string::npos) return Take(at + marker.size());
+        if (at != std::string::npos)
+            return Take(at + marker.size());
         from = buf_.size() >= marker.size() ? buf_.size() - marker.size() + 1 : 0;
-        if (deadline.Passed()) return std::nullopt;
-        if (!Fill(deadline.Remaining()) && buf_.find(marker, from) == std::string::npos) return std::nullopt;
+        if (deadline.Passed())
+            return std::nullopt;
+        if (!Fill(deadline.Remaining()) && buf_.find(marker, from) == std::string::npos)
+            return std::nullopt;
     }
 }
 
@@ -142,7 +163,8 @@ std::optional<std::string> Stream::ReadToEnd(Clock::duration wait)
 {
     Deadline deadline(wait);
     while (!ended_) {
-        if (deadline.Passed()) return std::nullopt;
+        if (deadline.Passed())
+            return std::nullopt;
         Fill(deadline.Remaining());
     }
     return TakeAll();
@@ -167,7 +189,8 @@ bool Stream::WriteAll(std::string_view bytes, Clock::duration wait)
             error_ = errno;
             return false;
         }
-        if (deadline.Passed()) return false;
+        if (deadline.Passed())
+            return false;
         pollfd p{fd_.get(), POLLOUT, 0};
         ::poll(&p, 1, std::min(deadline.PollMs(), 50));
     }
@@ -176,14 +199,16 @@ bool Stream::WriteAll(std::string_view bytes, Clock::duration wait)
 
 ssize_t Stream::WriteSome(std::string_view bytes)
 {
-    if (is_pty_) return ::write(fd_.get(), bytes.data(), bytes.size());
+    if (is_pty_)
+        return ::write(fd_.get(), bytes.data(), bytes.size());
     return ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
 }
 
 std::string Stream::Describe() const
 {
     std::string s = "buffered " + std::to_string(buf_.size()) + " bytes [" + Printable(buf_) + "]";
-    if (ended_) s += error_ ? ", ended with error " + ErrnoText(error_) : ", ended";
+    if (ended_)
+        s += error_ ? ", ended with error " + ErrnoText(error_) : ", ended";
     return s;
 }
 
@@ -197,34 +222,42 @@ bool Stream::Fail(int err)
 std::optional<PtyHost> PtyHost::Open(std::string* why)
 {
     auto fail = [why](const char* what) -> std::optional<PtyHost> {
-        if (why) *why = std::string(what) + ": " + ErrnoText(errno);
+        if (why)
+            *why = std::string(what) + ": " + ErrnoText(errno);
         return std::nullopt;
     };
     PtyHost h;
     h.is_pty_ = true;
     h.fd_.Reset(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-    if (!h.fd_) return fail("posix_openpt");
-    if (::grantpt(h.fd()) != 0 || ::unlockpt(h.fd()) != 0) return fail("grantpt/unlockpt");
+    if (!h.fd_)
+        return fail("posix_openpt");
+    if (::grantpt(h.fd()) != 0 || ::unlockpt(h.fd()) != 0)
+        return fail("grantpt/unlockpt");
     char name[128];
-    if (::ptsname_r(h.fd(), name, sizeof name) != 0) return fail("ptsname_r");
+    if (::ptsname_r(h.fd(), name, sizeof name) != 0)
+        return fail("ptsname_r");
     h.slave_ = name;
     // Raw both ways from the start, so that nothing the host writes before
     // the relay opens the line is echoed or edited.
     termios t{};
-    if (::tcgetattr(h.fd(), &t) != 0) return fail("tcgetattr");
+    if (::tcgetattr(h.fd(), &t) != 0)
+        return fail("tcgetattr");
     ::cfmakeraw(&t);
-    if (::tcsetattr(h.fd(), TCSANOW, &t) != 0) return fail("tcsetattr");
+    if (::tcsetattr(h.fd(), TCSANOW, &t) != 0)
+        return fail("tcsetattr");
     // Opening and closing the slave once makes the master report a hang-up
     // until the next process opens it: that is how Held() sees the relay.
     int s = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (s < 0) return fail("open slave");
+    if (s < 0)
+        return fail("open slave");
     ::close(s);
     return h;
 }
 
 bool PtyHost::Held() const
 {
-    if (keeper_) return true;
+    if (keeper_)
+        return true;
     pollfd p{fd(), POLLIN, 0};
     return ::poll(&p, 1, 0) >= 0 && (p.revents & POLLHUP) == 0;
 }
@@ -233,7 +266,8 @@ bool PtyHost::WaitHeld(Clock::duration wait) const
 {
     Deadline deadline(wait);
     while (!Held()) {
-        if (deadline.Passed()) return false;
+        if (deadline.Passed())
+            return false;
         std::this_thread::sleep_for(5ms);
     }
     return true;
@@ -253,10 +287,12 @@ std::optional<TcpCaller> TcpCaller::Connect(int port, Clock::duration wait, int 
         TcpCaller c;
         c.fd_.Reset(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         if (!c.fd_) {
-            if (why) *why = "socket: " + ErrnoText(errno);
+            if (why)
+                *why = "socket: " + ErrnoText(errno);
             return std::nullopt;
         }
-        if (rcvbuf > 0) ::setsockopt(c.fd(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
+        if (rcvbuf > 0)
+            ::setsockopt(c.fd(), SOL_SOCKET, SO_RCVBUF, &rcvbuf, sizeof rcvbuf);
         int one = 1;
         ::setsockopt(c.fd(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         sockaddr_in a{};
@@ -268,14 +304,20 @@ std::optional<TcpCaller> TcpCaller::Connect(int port, Clock::duration wait, int 
             return c;
         }
         int err = errno;
-        if (why) *why = "connect to port " + std::to_string(port) + ": " + ErrnoText(err);
-        if (err != ECONNREFUSED && err != EINTR) return std::nullopt;
-        if ((alive && !alive()) || deadline.Passed()) return std::nullopt;
+        if (why)
+            *why = "connect to port " + std::to_string(port) + ": " + ErrnoText(err);
+        if (err != ECONNREFUSED && err != EINTR)
+            return std::nullopt;
+        if ((alive && !alive()) || deadline.Passed())
+            return std::nullopt;
         std::this_thread::sleep_for(20ms);
     }
 }
 
-void TcpCaller::ShutdownWrite() { ::shutdown(fd(), SHUT_WR); }
+void TcpCaller::ShutdownWrite()
+{
+    ::shutdown(fd(), SHUT_WR);
+}
 
 void TcpCaller::Reset()
 {
@@ -303,20 +345,26 @@ bool Exchange(Stream& a, std::string_view out_a, size_t want_a, Stream& b, std::
         pollfd p[2];
         for (int i = 0; i < 2; ++i) {
             bool full = streams[i]->buffered().size() >= wants[i];
-            if (!full && streams[i]->ended()) return false;
+            if (!full && streams[i]->ended())
+                return false;
             done = done && full && outs[i]->empty();
             // An ended stream is left out of the poll: it would report forever.
             p[i] = {streams[i]->ended() ? -1 : streams[i]->fd(),
                     static_cast<short>(POLLIN | (outs[i]->empty() ? 0 : POLLOUT)), 0};
         }
-        if (done) return true;
-        if (deadline.Passed()) return false;
-        if (::poll(p, 2, std::min(deadline.PollMs(), 20)) < 0 && errno != EINTR) return false;
+        if (done)
+            return true;
+        if (deadline.Passed())
+            return false;
+        if (::poll(p, 2, std::min(deadline.PollMs(), 20)) < 0 && errno != EINTR)
+            return false;
         for (int i = 0; i < 2; ++i) {
             if (!outs[i]->empty() && (p[i].revents & (POLLOUT | POLLERR))) {
                 ssize_t n = streams[i]->WriteSome(outs[i]->substr(0, 65536));
-                if (n > 0) outs[i]->remove_prefix(static_cast<size_t>(n));
-                else if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+                if (n > 0)
+                    outs[i]->remove_prefix(static_cast<size_t>(n));
+                else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                    return false;
             }
             if (p[i].revents & (POLLIN | POLLHUP | POLLERR)) {
                 size_t before = streams[i]->buffered().size();
@@ -355,10 +403,14 @@ std::string EscapeIniText(std::string_view text)
 {
     std::string out;
     for (char c : text) {
-        if (c == '\r') out += "\\r";
-        else if (c == '\n') out += "\\n";
-        else if (c == '\t') out += "\\t";
-        else out += c;
+        if (c == '\r')
+            out += "\\r";
+        else if (c == '\n')
+            out += "\\n";
+        else if (c == '\t')
+            out += "\\t";
+        else
+            out += c;
     }
     return out;
 }
@@ -371,25 +423,32 @@ std::string KorvoIni(const RelaySetup& s, int port, const std::string& folder)
         ini << "[COM" << i + 1 << "]\n"
             << "NAME=COM" << i + 1 << "\n"
             << "SPEED=" << l.speed << "\nDATA=" << l.data << "\nSTOP=" << l.stop << "\nPARITY=" << l.parity
-            << "\nRING=" << l.ring << "\nINTERVAL=" << l.interval << "\nCONNECT_INTERVAL=" << l.connectInterval
-            << "\nCONNECT=" << l.connect << "\nDSR=" << l.dsr << "\n";
+            << "\nRING=" << l.ring << "\nINTERVAL=" << l.interval
+            << "\nCONNECT_INTERVAL=" << l.connectInterval << "\nCONNECT=" << l.connect << "\nDSR=" << l.dsr
+            << "\n";
     }
     ini << "[COM" << s.lines.size() + 1 << "]\nNAME=\n";
     ini << "[SERVER]\nPORT=" << port << "\n";
     ini << "[TIME]\nNO_COMM=" << s.noComm << "\nLIMIT=" << s.limit << "\nKEEP=" << s.keep << "\n";
     ini << "[TEXT]\n";
-    if (s.check1) ini << "CHECK1=" << EscapeIniText(*s.check1) << "\n";
-    if (s.check2) ini << "CHECK2=" << EscapeIniText(*s.check2) << "\n";
-    if (s.after) ini << "AFTER=" << EscapeIniText(*s.after) << "\n";
-    if (s.full) ini << "FULL=" << EscapeIniText(*s.full) << "\n";
+    if (s.check1)
+        ini << "CHECK1=" << EscapeIniText(*s.check1) << "\n";
+    if (s.check2)
+        ini << "CHECK2=" << EscapeIniText(*s.check2) << "\n";
+    if (s.after)
+        ini << "AFTER=" << EscapeIniText(*s.after) << "\n";
+    if (s.full)
+        ini << "FULL=" << EscapeIniText(*s.full) << "\n";
     ini << "[LOG]\nENABLE=" << (s.log ? 1 : 0) << "\nDIR=" << s.logDir.value_or(folder) << "\n";
     return ini.str();
 }
 
 std::string StatusText(int status)
 {
-    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return std::string("killed by signal ") + ::strsignal(WTERMSIG(status));
+    if (WIFEXITED(status))
+        return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return std::string("killed by signal ") + ::strsignal(WTERMSIG(status));
     return "wait status " + std::to_string(status);
 }
 
@@ -410,31 +469,38 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string
         for (const std::string& add : env)
             if (kv.substr(0, kv.find('=') + 1) == std::string_view(add).substr(0, add.find('=') + 1))
                 replaced = true;
-        if (!replaced) envStore.emplace_back(kv);
+        if (!replaced)
+            envStore.emplace_back(kv);
     }
     envStore.insert(envStore.end(), env.begin(), env.end());
     std::vector<char*> envp, args;
-    for (std::string& e : envStore) envp.push_back(e.data());
+    for (std::string& e : envStore)
+        envp.push_back(e.data());
     envp.push_back(nullptr);
     std::vector<std::string> argStore = argv;
-    for (std::string& a : argStore) args.push_back(a.data());
+    for (std::string& a : argStore)
+        args.push_back(a.data());
     args.push_back(nullptr);
     int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (out < 0) {
-        if (why) *why = "cannot create " + output + ": " + ErrnoText(errno);
+        if (why)
+            *why = "cannot create " + output + ": " + ErrnoText(errno);
         return false;
     }
     pid_t parent = ::getpid();
     pid_t pid = ::fork();
     if (pid < 0) {
-        if (why) *why = "fork: " + ErrnoText(errno);
+        if (why)
+            *why = "fork: " + ErrnoText(errno);
         ::close(out);
         return false;
     }
     if (pid == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) ::_exit(126);
-        if (::chdir(dir.c_str()) != 0) ::_exit(126);
+        if (::getppid() != parent)
+            ::_exit(126);
+        if (::chdir(dir.c_str()) != 0)
+            ::_exit(126);
         ::dup2(out, 1);
         ::dup2(out, 2);
         // The test runner's signal mask and dispositions are not the child's.
@@ -455,7 +521,8 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string
 
 bool ChildProcess::Running()
 {
-    if (pid_ < 0) return false;
+    if (pid_ < 0)
+        return false;
     int st = 0;
     pid_t r = ::waitpid(pid_, &st, WNOHANG);
     if (r == pid_) {
@@ -471,7 +538,8 @@ std::optional<int> ChildProcess::Wait(Clock::duration wait)
 {
     Deadline deadline(wait);
     while (Running()) {
-        if (deadline.Passed()) return std::nullopt;
+        if (deadline.Passed())
+            return std::nullopt;
         if (pidfd_) {
             pollfd p{pidfd_.get(), POLLIN, 0};
             ::poll(&p, 1, std::min(deadline.PollMs(), 1000));
@@ -484,7 +552,8 @@ std::optional<int> ChildProcess::Wait(Clock::duration wait)
 
 std::optional<int> ChildProcess::Stop(int sig, Clock::duration wait)
 {
-    if (Running()) ::kill(pid_, sig);
+    if (Running())
+        ::kill(pid_, sig);
     return Wait(wait);
 }
 
@@ -518,7 +587,8 @@ std::string RelayRun::Prepare(const RelaySetup& setup, const std::filesystem::pa
     if (!fs::exists(program, ec))
         return "the relay program " + program.string() + " is not built (build the target skiffa)";
     std::string base = (fs::temp_directory_path(ec) / "skiffa-run-XXXXXX").string();
-    if (!::mkdtemp(base.data())) return "mkdtemp: " + ErrnoText(errno);
+    if (!::mkdtemp(base.data()))
+        return "mkdtemp: " + ErrnoText(errno);
     folder_ = base;
     // The program finds korvo.ini and com/ beside itself, so it is linked
     // (or copied) into the folder rather than run from the build folder.
@@ -527,7 +597,8 @@ std::string RelayRun::Prepare(const RelaySetup& setup, const std::filesystem::pa
     if (ec) {
         ec.clear();
         fs::copy_file(program, exe_, fs::copy_options::overwrite_existing, ec);
-        if (ec) return "cannot copy " + program.string() + ": " + ec.message();
+        if (ec)
+            return "cannot copy " + program.string() + ": " + ec.message();
     }
     fs::create_directory(folder_ / "com", ec);
     for (size_t i = 0; i < setup.lines.size(); ++i) {
@@ -537,13 +608,16 @@ std::string RelayRun::Prepare(const RelaySetup& setup, const std::filesystem::pa
         }
         std::string why;
         std::optional<PtyHost> h = PtyHost::Open(&why);
-        if (!h) return "pty for line " + std::to_string(i + 1) + ": " + why;
+        if (!h)
+            return "pty for line " + std::to_string(i + 1) + ": " + why;
         fs::create_symlink(h->slave_path(), folder_ / "com" / ("COM" + std::to_string(i + 1)), ec);
-        if (ec) return "link for COM" + std::to_string(i + 1) + ": " + ec.message();
+        if (ec)
+            return "link for COM" + std::to_string(i + 1) + ": " + ec.message();
         hosts_.push_back(std::move(h));
     }
     port_ = setup.tcpPort ? setup.tcpPort : FreeTcpPort();
-    if (port_ <= 0) return "no free TCP port";
+    if (port_ <= 0)
+        return "no free TCP port";
     std::ofstream(folder_ / "korvo.ini") << KorvoIni(setup, port_, folder_.string());
     return {};
 }
@@ -579,14 +653,17 @@ std::optional<TcpCaller> RelayRun::Call(std::string* why, int rcvbuf, Clock::dur
     std::string reason;
     auto alive = [this] { return process_.Running(); };
     std::optional<TcpCaller> c = TcpCaller::Connect(port_, wait, rcvbuf, &reason, alive);
-    if (!c && why) *why = reason + "; " + State();
+    if (!c && why)
+        *why = reason + "; " + State();
     return c;
 }
 
 std::string RelayRun::State()
 {
-    if (process_.Running()) return "the relay is running";
-    if (process_.status()) return "the relay has ended (" + StatusText(*process_.status()) + ")";
+    if (process_.Running())
+        return "the relay is running";
+    if (process_.status())
+        return "the relay has ended (" + StatusText(*process_.status()) + ")";
     return "the relay was not started";
 }
 
@@ -601,7 +678,8 @@ std::string RelayRun::Logs() const
     }
     std::sort(files.begin(), files.end());
     std::string all;
-    for (const auto& f : files) all += ReadFile(f);
+    for (const auto& f : files)
+        all += ReadFile(f);
     return all;
 }
 
@@ -613,7 +691,8 @@ std::string RelayRun::WaitLogLines(std::string_view needle, size_t count, bool* 
         size_t n = 0;
         std::istringstream in(all);
         for (std::string line; std::getline(in, line);)
-            if (line.find(needle) != std::string::npos) ++n;
+            if (line.find(needle) != std::string::npos)
+                ++n;
         if (n >= count || deadline.Passed()) {
             *ok = n >= count;
             return all;

@@ -216,7 +216,7 @@ struct LineSetup {
     int interval = 200;
     int connect = 1;
     int connectInterval = 0;
-    int dsr = 0;  // a pty has no modem lines
+    int dsr = 0;      // a pty has no modem lines
     bool pty = true;  // false: the test links com/COMn itself
 };
 
@@ -291,7 +291,8 @@ public:
     std::string Start(const RelaySetup& setup, const std::filesystem::path& program = OwnFolder() / "skiffa");
 
     // The folder, the program, the lines and korvo.ini, without starting.
-    std::string Prepare(const RelaySetup& setup, const std::filesystem::path& program = OwnFolder() / "skiffa");
+    std::string Prepare(const RelaySetup& setup,
+                        const std::filesystem::path& program = OwnFolder() / "skiffa");
 
     // Starts the prepared relay in its folder on the offscreen platform.
     std::string Launch();
@@ -310,7 +311,8 @@ public:
 
     // A caller connected to the relay's port (retrying while it does not
     // listen yet); nothing, with the reason in *why, when none could connect.
-    std::optional<TcpCaller> Call(std::string* why = nullptr, int rcvbuf = 0, Clock::duration wait = kDeadline);
+    std::optional<TcpCaller> Call(std::string* why = nullptr, int rcvbuf = 0,
+                                  Clock::duration wait = kDeadline);
 
     // SIGTERM, then the wait for the end: the wait status, or nothing.
     std::optional<int> Stop(Clock::duration wait = kDeadline) { return process_.Stop(SIGTERM, wait); }
@@ -326,7 +328,8 @@ public:
 
     // Waits until the daily logs hold `count` lines that contain `needle`;
     // the whole log text either way.
-    std::string WaitLogLines(std::string_view needle, size_t count, bool* ok, Clock::duration wait = kDeadline);
+    std::string WaitLogLines(std::string_view needle, size_t count, bool* ok,
+                             Clock::duration wait = kDeadline);
 
     static std::string ReadFile(const std::filesystem::path& p);
 

@@ -24,7 +24,8 @@ std::string UndoubledForHost(std::string_view caller)
         bool iac = static_cast<unsigned char>(c) == 0xFF;
         if (pending) {
             pending = false;
-            if (!iac) out += c;
+            if (!iac)
+                out += c;
         } else {
             out += c;
             pending = iac;
@@ -37,8 +38,10 @@ std::string UndoubledForHost(std::string_view caller)
 std::string FirstDifference(const std::string& got, const std::string& want)
 {
     size_t i = 0;
-    while (i < got.size() && i < want.size() && got[i] == want[i]) ++i;
-    if (i == got.size() && i == want.size()) return "equal";
+    while (i < got.size() && i < want.size() && got[i] == want[i])
+        ++i;
+    if (i == got.size() && i == want.size())
+        return "equal";
     size_t from = i > 16 ? i - 16 : 0;
     return "got " + std::to_string(got.size()) + " bytes, want " + std::to_string(want.size()) +
            "; first difference at " + std::to_string(i) + ": got [" +
@@ -49,7 +52,8 @@ std::string FirstDifference(const std::string& got, const std::string& want)
 std::string RandomBytes(std::mt19937& rng, size_t n)
 {
     std::string s(n, '\0');
-    for (char& c : s) c = static_cast<char>(rng() & 0xFF);
+    for (char& c : s)
+        c = static_cast<char>(rng() & 0xFF);
     return s;
 }
 
@@ -81,21 +85,25 @@ protected:
 // answers the RING with ATA; host and caller then agree on a clean start
 // (the ATA may come after the line has connected by itself) and send each
 // other 32 KiB at once. Empty when every byte arrived as it should.
-std::string ServeLine(PtyHost& host, std::shared_future<TcpCaller*> callerReady, unsigned seed, bool* connectLine)
+std::string ServeLine(PtyHost& host, std::shared_future<TcpCaller*> callerReady, unsigned seed,
+                      bool* connectLine)
 {
     const std::string who = "line " + std::to_string(seed);
     // The caller is handed over once it holds this line; the RING comes then.
     // A test that stops early breaks the promise, which ends the wait.
     TcpCaller* callerPtr = nullptr;
     try {
-        if (callerReady.wait_for(60s) != std::future_status::ready) return who + ": no caller";
+        if (callerReady.wait_for(60s) != std::future_status::ready)
+            return who + ": no caller";
         callerPtr = callerReady.get();
     } catch (const std::future_error&) {
         return who + ": no caller";
     }
     TcpCaller& caller = *callerPtr;
-    if (!host.ReadUntil("RING\r\n")) return who + ": no RING: " + host.Describe();
-    if (!host.WriteAll("ATA\r")) return who + ": cannot write ATA";
+    if (!host.ReadUntil("RING\r\n"))
+        return who + ": no RING: " + host.Describe();
+    if (!host.WriteAll("ATA\r"))
+        return who + ": cannot write ATA";
 
     // The host sends <S> until the caller answers <A>; then <E>. The caller
     // drops everything before <S> (an ATA that came after the line had
@@ -103,21 +111,29 @@ std::string ServeLine(PtyHost& host, std::shared_future<TcpCaller*> callerReady,
     Deadline deadline(60s);
     std::optional<std::string> beforeAck;
     auto callerSide = std::async(std::launch::async, [&caller]() -> std::string {
-        if (!caller.ReadUntil("<S>", 60s)) return "no <S>: " + caller.Describe();
-        if (!caller.WriteAll("<A>")) return "cannot write <A>";
-        if (!caller.ReadUntil("<E>", 60s)) return "no <E>: " + caller.Describe();
+        if (!caller.ReadUntil("<S>", 60s))
+            return "no <S>: " + caller.Describe();
+        if (!caller.WriteAll("<A>"))
+            return "cannot write <A>";
+        if (!caller.ReadUntil("<E>", 60s))
+            return "no <E>: " + caller.Describe();
         return {};
     });
     for (;;) {
-        if (deadline.Passed()) return who + ": the caller never answered <S>: " + host.Describe();
-        if (!host.WriteAll("<S>")) return who + ": cannot write <S>";
+        if (deadline.Passed())
+            return who + ": the caller never answered <S>: " + host.Describe();
+        if (!host.WriteAll("<S>"))
+            return who + ": cannot write <S>";
         host.Fill(50ms);
-        if (host.buffered().find("<A>") != std::string::npos) break;
+        if (host.buffered().find("<A>") != std::string::npos)
+            break;
     }
     beforeAck = host.ReadUntil("<A>");
-    if (!host.WriteAll("<E>")) return who + ": cannot write <E>";
+    if (!host.WriteAll("<E>"))
+        return who + ": cannot write <E>";
     std::string callerError = callerSide.get();
-    if (!callerError.empty()) return who + ": caller: " + callerError;
+    if (!callerError.empty())
+        return who + ": caller: " + callerError;
     if (*beforeAck != "<A>" && *beforeAck != "CONNECT 38400\r\n<A>")
         return who + ": the host got [" + Printable(*beforeAck) + "] before the caller's <A>";
     *connectLine = *beforeAck != "<A>";
@@ -129,8 +145,10 @@ std::string ServeLine(PtyHost& host, std::shared_future<TcpCaller*> callerReady,
     if (!Exchange(caller, DoubleIac(toHost), wire.size(), host, toCaller, toHost.size(), 120s))
         return who + ": transfer incomplete; caller " + caller.Describe() + "; host " + host.Describe();
     std::string atHost = host.TakeAll(), atCaller = caller.TakeAll();
-    if (atHost != toHost) return who + ": host bytes: " + FirstDifference(atHost, toHost);
-    if (atCaller != wire) return who + ": caller bytes: " + FirstDifference(atCaller, wire);
+    if (atHost != toHost)
+        return who + ": host bytes: " + FirstDifference(atHost, toHost);
+    if (atCaller != wire)
+        return who + ": caller bytes: " + FirstDifference(atCaller, wire);
     return {};
 }
 
@@ -174,17 +192,20 @@ TEST_F(Load, HundredLinesHundredCallers)
     std::cout << "lines answered with CONNECT (the rest had connected by themselves): "
               << std::count(connectLines.begin(), connectLines.end(), true) << " of " << kLines << "\n";
 
-    for (auto& c : callers) c->Close();
+    for (auto& c : callers)
+        c->Close();
     bool ok = false;
     std::string logs = relay_.WaitLogLines(",", kLines + 1, &ok, 30s);
     ASSERT_TRUE(ok) << "expected " << kLines << " call lines and a Full line: [" << logs << "]";
     std::vector<std::string> odd;
     std::map<std::string, int> perLine;
-    for (const LogLine& l : ParseLog(logs, &odd)) ++perLine[l.name];
+    for (const LogLine& l : ParseLog(logs, &odd))
+        ++perLine[l.name];
     EXPECT_TRUE(odd.empty()) << "malformed log line [" << (odd.empty() ? "" : odd[0]) << "]";
     EXPECT_EQ(perLine["Full"], 1) << logs;
     for (size_t i = 1; i <= kLines; ++i)
-        EXPECT_EQ(perLine["COM" + std::to_string(i)], 1) << "log lines for COM" << i << " in [" << logs << "]";
+        EXPECT_EQ(perLine["COM" + std::to_string(i)], 1)
+            << "log lines for COM" << i << " in [" << logs << "]";
 }
 
 // Two calls, the first with a caller that does not read (a small receive
@@ -214,9 +235,11 @@ protected:
             ASSERT_TRUE(relay_.host(1).WriteAll(ping + "\n"));
             ASSERT_TRUE(Receives(*other_, ping + "\n", "caller 2")) << "round " << round;
         };
-        while (writer.wait_for(0s) != std::future_status::ready || round < 5) ASSERT_NO_FATAL_FAILURE(echo());
+        while (writer.wait_for(0s) != std::future_status::ready || round < 5)
+            ASSERT_NO_FATAL_FAILURE(echo());
         ASSERT_TRUE(writer.get()) << "the relay stopped taking host 1's bytes while its caller did not read";
-        for (int i = 0; i < 5; ++i) ASSERT_NO_FATAL_FAILURE(echo());
+        for (int i = 0; i < 5; ++i)
+            ASSERT_NO_FATAL_FAILURE(echo());
     }
 
     std::optional<TcpCaller> slow_, other_;
@@ -232,7 +255,8 @@ TEST_F(SlowCaller, QueuedBytesAreNotLost)
     ASSERT_NO_FATAL_FAILURE(FloodWhileEchoing(flood));
     const std::string wire = DoubleIac(flood);
     std::optional<std::string> got = slow_->ReadN(wire.size(), 60s);
-    ASSERT_TRUE(got) << "the slow caller got " << slow_->buffered().size() << " of " << wire.size() << " bytes";
+    ASSERT_TRUE(got) << "the slow caller got " << slow_->buffered().size() << " of " << wire.size()
+                     << " bytes";
     EXPECT_TRUE(*got == wire) << FirstDifference(*got, wire);
 }
 
@@ -265,7 +289,8 @@ TEST_F(Load, HostileStreamsFromBothSides)
     // Before any call: an overlong line that is not a command gets no reply;
     // an overlong AT line is still a command line and gets OK.
     std::string junk = "X";
-    while (junk.size() < 100000) junk += static_cast<char>(' ' + rng() % 95);
+    while (junk.size() < 100000)
+        junk += static_cast<char>(' ' + rng() % 95);
     ASSERT_TRUE(host.WriteAll(junk + "\r", 30s));
     ASSERT_TRUE(host.WriteAll("AT" + std::string(100000, 'Z') + "\r", 30s));
     ASSERT_TRUE(Receives(host, "OK\r\n", "the host"));
@@ -279,7 +304,8 @@ TEST_F(Load, HostileStreamsFromBothSides)
     static const char* kGroups[] = {"\xFF\xFD\x00", "\xFF\xFD\x01", "\xFF\xFB\x03",
                                     "\xFF\xFA\x18", "\xFF\xFE\x22", "\xFF\xFF\xFF"};
     std::string prelude;
-    for (int i = 0, n = 1 + rng() % 8; i < n; ++i) prelude.append(kGroups[rng() % 6], 3);
+    for (int i = 0, n = 1 + rng() % 8; i < n; ++i)
+        prelude.append(kGroups[rng() % 6], 3);
     ASSERT_TRUE(caller->WriteAll(prelude + "S"));
     ASSERT_TRUE(Receives(host, "S", "the host")) << "after the prelude [" << Printable(prelude) << "]";
 

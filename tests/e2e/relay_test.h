@@ -25,8 +25,8 @@ inline ::testing::AssertionResult Receives(Stream& s, std::string_view want, con
         return ::testing::AssertionFailure() << who << " expected [" << Printable(want)
                                              << "] but did not get that many bytes in time: " << s.Describe();
     if (*got != want)
-        return ::testing::AssertionFailure() << who << " expected [" << Printable(want) << "] but received ["
-                                             << Printable(*got) << "]";
+        return ::testing::AssertionFailure()
+               << who << " expected [" << Printable(want) << "] but received [" << Printable(*got) << "]";
     return ::testing::AssertionSuccess();
 }
 
@@ -36,13 +36,13 @@ inline ::testing::AssertionResult ReceivesThenEnd(Stream& s, std::string_view be
 {
     std::optional<std::string> got = s.ReadToEnd(wait);
     if (!got)
-        return ::testing::AssertionFailure() << who << " expected [" << Printable(before)
-                                             << "] and the end of the stream, but the stream did not end in time: "
-                                             << s.Describe();
+        return ::testing::AssertionFailure()
+               << who << " expected [" << Printable(before)
+               << "] and the end of the stream, but the stream did not end in time: " << s.Describe();
     if (*got != before)
-        return ::testing::AssertionFailure() << who << " expected [" << Printable(before)
-                                             << "] before the end of the stream but received [" << Printable(*got)
-                                             << "]";
+        return ::testing::AssertionFailure()
+               << who << " expected [" << Printable(before) << "] before the end of the stream but received ["
+               << Printable(*got) << "]";
     return ::testing::AssertionSuccess();
 }
 
@@ -51,19 +51,22 @@ inline ::testing::AssertionResult HasNothing(Stream& s, const char* who)
 {
     std::string got = s.TakeAvailable(0s);
     if (!got.empty())
-        return ::testing::AssertionFailure() << who << " should have received nothing but has [" << Printable(got)
-                                             << "]";
+        return ::testing::AssertionFailure()
+               << who << " should have received nothing but has [" << Printable(got) << "]";
     return ::testing::AssertionSuccess();
 }
 
 // "HH:MM:SS" as seconds of the day, or -1 when it is not exactly that form.
 inline int SecondsOfDay(std::string_view hms)
 {
-    if (hms.size() != 8 || hms[2] != ':' || hms[5] != ':') return -1;
+    if (hms.size() != 8 || hms[2] != ':' || hms[5] != ':')
+        return -1;
     for (size_t i : {0u, 1u, 3u, 4u, 6u, 7u})
-        if (hms[i] < '0' || hms[i] > '9') return -1;
+        if (hms[i] < '0' || hms[i] > '9')
+            return -1;
     auto two = [hms](size_t at) { return (hms[at] - '0') * 10 + (hms[at + 1] - '0'); };
-    if (two(0) > 23 || two(3) > 59 || two(6) > 59) return -1;
+    if (two(0) > 23 || two(3) > 59 || two(6) > 59)
+        return -1;
     return two(0) * 3600 + two(3) * 60 + two(6);
 }
 
@@ -91,8 +94,10 @@ inline std::vector<LogLine> ParseLog(const std::string& logs, std::vector<std::s
             ok = l.times.back() >= 0;
         }
         ok = ok && !l.name.empty() && l.times.size() == (l.name == "Full" ? 1u : 2u);
-        if (ok) out.push_back(l);
-        else odd->push_back(line);
+        if (ok)
+            out.push_back(l);
+        else
+            odd->push_back(line);
     }
     return out;
 }
@@ -128,7 +133,8 @@ protected:
     // Ends the relay with SIGTERM and expects exit status 0.
     void StopRelay()
     {
-        if (!started_) return;
+        if (!started_)
+            return;
         started_ = false;
         std::optional<int> status = relay_.Stop();
         ASSERT_TRUE(status) << "the relay did not end within " << kDeadline / 1s << " s of SIGTERM";

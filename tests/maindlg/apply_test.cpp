@@ -20,8 +20,7 @@ namespace {
 
 using namespace relaytest;
 
-template <typename Dialog>
-Dialog* OpenDialog()
+template <typename Dialog> Dialog* OpenDialog()
 {
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (auto* dlg = dynamic_cast<Dialog*>(w); dlg != nullptr && dlg->isVisible())
@@ -31,8 +30,7 @@ Dialog* OpenDialog()
 }
 
 // Clicks a button of the dialog of type Dialog once it is open.
-template <typename Dialog>
-void AnswerWith(UINT buttonId)
+template <typename Dialog> void AnswerWith(UINT buttonId)
 {
     QTimer::singleShot(0, [buttonId] {
         Dialog* dlg = OpenDialog<Dialog>();
@@ -67,7 +65,8 @@ bool Refuses(int port)
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool refused = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
+    const bool refused =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno == ECONNREFUSED;
     ::close(fd);
     return refused;
 }
@@ -123,34 +122,40 @@ TEST_F(RelayTest, ComPortDialogCancelKeepsEverythingAndOkReopensEveryLine)
 TEST_F(RelayTest, GeneralDialogTakesTimesAndTextsBackWithoutCuttingCalls)
 {
     auto dev = Device("COM91");
-    Run("; my notes\n[COM1]\nNAME=COM91\nRING=0\nCONNECT=0\n[COM2]\nNAME=\n[TIME]\nLIMIT=3600\n", [&](CSkiffaDlg& dlg) {
-        const std::string before = scratch::ReadBytes(m_dir.File("korvo.ini"));
-        auto caller = Call(dlg);
-        RunSetting(dlg, [](CSetting& s) { SetEdit(s, IDC_NOCOMM_TIME, "99"); }, IDCANCEL);
-        EXPECT_EQ(dlg.m_nNoCommTime, 0);
-        EXPECT_EQ(scratch::ReadBytes(m_dir.File("korvo.ini")), before) << "Cancel wrote the file";
+    Run("; my notes\n[COM1]\nNAME=COM91\nRING=0\nCONNECT=0\n[COM2]\nNAME=\n[TIME]\nLIMIT=3600\n",
+        [&](CSkiffaDlg& dlg) {
+            const std::string before = scratch::ReadBytes(m_dir.File("korvo.ini"));
+            auto caller = Call(dlg);
+            RunSetting(
+                dlg, [](CSetting& s) { SetEdit(s, IDC_NOCOMM_TIME, "99"); }, IDCANCEL);
+            EXPECT_EQ(dlg.m_nNoCommTime, 0);
+            EXPECT_EQ(scratch::ReadBytes(m_dir.File("korvo.ini")), before) << "Cancel wrote the file";
 
-        RunSetting(dlg, [](CSetting& s) {
-            SetEdit(s, IDC_NOCOMM_TIME, "30");
-            qobject_cast<QPlainTextEdit*>(s.GetDlgItem(IDC_AFTER))->setPlainText("NEW AFTER");
-        }, IDOK);
-        EXPECT_EQ(dlg.m_nNoCommCount, 60);
-        EXPECT_EQ(dlg.m_nLimitCount, 7200);
-        ASSERT_TRUE(dlg.m_aPort[0].HasCaller()) << "a change of times and texts cut the call";
-        EXPECT_EQ(dlg.m_aPort[0].m_nState, LINE_CONNECTED);
-        const std::string saved = scratch::ReadBytes(m_dir.File("korvo.ini"));
-        EXPECT_NE(saved.find("; my notes\n[COM1]\n"), std::string::npos) << "the comment was lost";
-        EXPECT_NE(saved.find("NO_COMM=30"), std::string::npos);
-        EXPECT_TRUE(m_boxes.empty()) << "no question without a pool change";
+            RunSetting(
+                dlg,
+                [](CSetting& s) {
+                    SetEdit(s, IDC_NOCOMM_TIME, "30");
+                    qobject_cast<QPlainTextEdit*>(s.GetDlgItem(IDC_AFTER))->setPlainText("NEW AFTER");
+                },
+                IDOK);
+            EXPECT_EQ(dlg.m_nNoCommCount, 60);
+            EXPECT_EQ(dlg.m_nLimitCount, 7200);
+            ASSERT_TRUE(dlg.m_aPort[0].HasCaller()) << "a change of times and texts cut the call";
+            EXPECT_EQ(dlg.m_aPort[0].m_nState, LINE_CONNECTED);
+            const std::string saved = scratch::ReadBytes(m_dir.File("korvo.ini"));
+            EXPECT_NE(saved.find("; my notes\n[COM1]\n"), std::string::npos) << "the comment was lost";
+            EXPECT_NE(saved.find("NO_COMM=30"), std::string::npos);
+            EXPECT_TRUE(m_boxes.empty()) << "no question without a pool change";
 
-        for (int i = 0; i < 3; ++i)
-            Tick(dlg);
-        RunSetting(dlg, [](CSetting& s) { SetEdit(s, IDC_LIMIT_TIME, "1"); }, IDOK);
-        Tick(dlg);  // the counter has passed the lowered limit of 2 ticks
-        EXPECT_TRUE(caller->WaitForEnd()) << "the lowered limit did not end the call";
-        caller->Close();
-        EXPECT_NE(HostGets(*dev, "NEW AFTER").find("NEW AFTER"), std::string::npos);
-    });
+            for (int i = 0; i < 3; ++i)
+                Tick(dlg);
+            RunSetting(
+                dlg, [](CSetting& s) { SetEdit(s, IDC_LIMIT_TIME, "1"); }, IDOK);
+            Tick(dlg);  // the counter has passed the lowered limit of 2 ticks
+            EXPECT_TRUE(caller->WaitForEnd()) << "the lowered limit did not end the call";
+            caller->Close();
+            EXPECT_NE(HostGets(*dev, "NEW AFTER").find("NEW AFTER"), std::string::npos);
+        });
 }
 
 // A new TCP port replaces only the listener: the call goes on, the old port
@@ -165,10 +170,13 @@ TEST_F(RelayTest, GeneralDialogMovesTheListenerAndReopensForTheDebugOption)
     Run(std::string(kTwoLines) + "[DEBUG]\nENABLE=3\n", [&](CSkiffaDlg& dlg) {
         auto caller = Call(dlg);
         const int oldPort = ListenPort(dlg);
-        RunSetting(dlg, [&](CSetting& s) {
-            auto* combo = qobject_cast<QComboBox*>(s.GetDlgItem(IDC_TCP_PORT));
-            combo->setEditText(QString::number(newPort));
-        }, IDOK);
+        RunSetting(
+            dlg,
+            [&](CSetting& s) {
+                auto* combo = qobject_cast<QComboBox*>(s.GetDlgItem(IDC_TCP_PORT));
+                combo->setEditText(QString::number(newPort));
+            },
+            IDOK);
         EXPECT_EQ(dlg.m_nPort, newPort);
         EXPECT_EQ(ListenPort(dlg), newPort);
         EXPECT_EQ(dlg.m_bDebugLog, 0) << "the debug option came back as 0";
@@ -199,16 +207,20 @@ TEST_F(RelayTest, GeneralDialogWritesATcpPortThatCannotBeBound)
         a.sin_port = htons(static_cast<uint16_t>(busy));
         ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
         ASSERT_EQ(::listen(holder, 1), 0);
-        RunSetting(dlg, [&](CSetting& s) {
-            qobject_cast<QComboBox*>(s.GetDlgItem(IDC_TCP_PORT))->setEditText(QString::number(busy));
-        }, IDOK);
+        RunSetting(
+            dlg,
+            [&](CSetting& s) {
+                qobject_cast<QComboBox*>(s.GetDlgItem(IDC_TCP_PORT))->setEditText(QString::number(busy));
+            },
+            IDOK);
         ::close(holder);
         ASSERT_EQ(m_boxes.size(), 1u);
         EXPECT_EQ(m_boxes[0].text, LoadResString(IDS_LISTEN_FAILED));
         EXPECT_EQ(dlg.m_nPort, busy);
         EXPECT_TRUE(Refuses(oldPort)) << "the old listener was not closed";
     });
-    EXPECT_NE(scratch::ReadBytes(m_dir.File("korvo.ini")).find("PORT=" + std::to_string(busy)), std::string::npos);
+    EXPECT_NE(scratch::ReadBytes(m_dir.File("korvo.ini")).find("PORT=" + std::to_string(busy)),
+              std::string::npos);
 }
 
 }  // namespace

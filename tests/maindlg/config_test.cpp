@@ -66,11 +66,11 @@ TEST(Escapes, TableOfTexts)
         {"", ""},
         {"\r\n", "\\r\\n"},
         {"a\tb\r\nc\n", "a\\tb\\r\\nc\\n"},
-        {"C:\\Temp", "C:\\Temp"},            // a backslash not before r, n or t
-        {kHyo + "n", kHyo + "n"},            // 0x5C as a second byte is no backslash
+        {"C:\\Temp", "C:\\Temp"},  // a backslash not before r, n or t
+        {kHyo + "n", kHyo + "n"},  // 0x5C as a second byte is no backslash
         {kHyo + "\r\n", kHyo + "\\r\\n"},
         {kFullSentence + "\r\n", kFullSentence + "\\r\\n"},
-        {"\x81", "\x81"},                    // a lone lead byte at the end
+        {"\x81", "\x81"},  // a lone lead byte at the end
     };
     for (const Case& c : roundTrips) {
         EXPECT_EQ(EscapeControlChars(c.plain), c.stored) << c.stored;
@@ -103,8 +103,8 @@ TEST(Escapes, RoundTripOfRandomTexts)
         for (size_t i = 0; i < text.size(); ++i) {
             const auto b = static_cast<unsigned char>(text[i]);
             const bool lead = (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
-            const bool trailFollows = i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40 &&
-                                      text[i + 1] != 0x7F;
+            const bool trailFollows =
+                i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) >= 0x40 && text[i + 1] != 0x7F;
             if (lead && trailFollows)
                 ++i;
             else if (lead || text[i] == '\\')
@@ -139,13 +139,14 @@ TEST_F(Config, NoFileGivesDefaultsAndSaveCreatesFile)
     EXPECT_FALSE(fs::exists(m_ini)) << "loading creates no file";
 
     dlg->SaveSettings();
-    EXPECT_EQ(ReadBytes(m_ini),
-              "[COM1]\nNAME=\n"
-              "[SERVER]\nPORT=23\n"
-              "[TIME]\nNO_COMM=0\nLIMIT=0\nKEEP=10\n"
-              "[TEXT]\nCHECK1=\nCHECK2=\nAFTER=\nFULL=" + kFullSentence + "\\r\\n\n"
-              "[ALL]\nTRAY=0\n"
-              "[LOG]\nENABLE=0\nDIR=\n");
+    EXPECT_EQ(ReadBytes(m_ini), "[COM1]\nNAME=\n"
+                                "[SERVER]\nPORT=23\n"
+                                "[TIME]\nNO_COMM=0\nLIMIT=0\nKEEP=10\n"
+                                "[TEXT]\nCHECK1=\nCHECK2=\nAFTER=\nFULL=" +
+                                    kFullSentence +
+                                    "\\r\\n\n"
+                                    "[ALL]\nTRAY=0\n"
+                                    "[LOG]\nENABLE=0\nDIR=\n");
     EXPECT_EQ(Load()->m_strFull, kFullSentence + "\r\n") << "read back with CR LF";
 }
 
@@ -153,10 +154,9 @@ TEST_F(Config, NoFileGivesDefaultsAndSaveCreatesFile)
 // section defaults (odd parity, 2000 ms CONNECT wait); values are not checked.
 TEST_F(Config, PortSectionsLoadInOrder)
 {
-    WriteBytes(m_ini,
-               "[COM1]\nNAME=COM3\nSPEED=4800\nDATA=7\nSTOP=2\nPARITY=2\nRING=3\n"
-               "INTERVAL=1500\nCONNECT_INTERVAL=250\nCONNECT=2\nDSR=0\n"
-               "[COM2]\nNAME=COM7\n");
+    WriteBytes(m_ini, "[COM1]\nNAME=COM3\nSPEED=4800\nDATA=7\nSTOP=2\nPARITY=2\nRING=3\n"
+                      "INTERVAL=1500\nCONNECT_INTERVAL=250\nCONNECT=2\nDSR=0\n"
+                      "[COM2]\nNAME=COM7\n");
     auto dlg = Load();
     ASSERT_EQ(dlg->m_aPort.size(), 2u);
     const CPortInfo& a = dlg->m_aPort[0];
@@ -271,8 +271,8 @@ TEST_F(Config, TextsRoundTrip)
     EXPECT_EQ(std::string(dlg->m_szCheck2), check2);
 
     // 2047 bytes and then "表": the character does not fit whole.
-    WriteBytes(m_ini, "[TEXT]\nCHECK1=" + std::string(2047, 'x') + kHyo + "tail\nCHECK2=" +
-                          std::string(3000, 'y') + "\n");
+    WriteBytes(m_ini, "[TEXT]\nCHECK1=" + std::string(2047, 'x') + kHyo +
+                          "tail\nCHECK2=" + std::string(3000, 'y') + "\n");
     dlg = Load();
     EXPECT_EQ(std::string(dlg->m_szCheck1), std::string(2047, 'x'));
     EXPECT_EQ(std::string(dlg->m_szCheck2), std::string(2048, 'y'));
@@ -283,13 +283,12 @@ TEST_F(Config, TextsRoundTrip)
 // texts that begin or end with a blank or a quote exactly.
 TEST_F(Config, HandWrittenQuotedAndPaddedValues)
 {
-    WriteBytes(m_ini,
-               "[COM1]\r\nNAME=COM1 \r\nSPEED=9600\t\r\n"
-               "[COM2]\r\nNAME=\"COM2\"\r\nRING = '0' \r\n"
-               "[COM3]\r\nNAME=\"\" \r\n"
-               "[SERVER]\r\nPORT=\"2323\"\r\n"
-               "[TEXT]\r\nAFTER=\" NO CARRIER\\r\\n\"\r\nFULL='busy' \r\n"
-               "[LOG]\r\nDIR=\"C:\\Korvo Logs\\\"\r\n");
+    WriteBytes(m_ini, "[COM1]\r\nNAME=COM1 \r\nSPEED=9600\t\r\n"
+                      "[COM2]\r\nNAME=\"COM2\"\r\nRING = '0' \r\n"
+                      "[COM3]\r\nNAME=\"\" \r\n"
+                      "[SERVER]\r\nPORT=\"2323\"\r\n"
+                      "[TEXT]\r\nAFTER=\" NO CARRIER\\r\\n\"\r\nFULL='busy' \r\n"
+                      "[LOG]\r\nDIR=\"C:\\Korvo Logs\\\"\r\n");
     auto dlg = Load();
     ASSERT_EQ(dlg->m_aPort.size(), 2u) << "COM3's quoted empty NAME ends the list";
     EXPECT_EQ(dlg->m_aPort[0].m_strName, "COM1");
@@ -337,7 +336,8 @@ TEST_F(Config, BackslashesInFoldersAndTexts)
 // NAME and DIR longer than 259 bytes are taken cut to 259.
 TEST_F(Config, NameAndDirAreCut)
 {
-    WriteBytes(m_ini, "[COM1]\nNAME=" + std::string(300, 'N') + "\n[LOG]\nDIR=/" + std::string(300, 'd') + "\n");
+    WriteBytes(m_ini,
+               "[COM1]\nNAME=" + std::string(300, 'N') + "\n[LOG]\nDIR=/" + std::string(300, 'd') + "\n");
     auto dlg = Load();
     ASSERT_EQ(dlg->m_aPort.size(), 1u);
     EXPECT_EQ(dlg->m_aPort[0].m_strName, std::string(259, 'N'));
@@ -386,15 +386,17 @@ TEST_F(Config, DebugAndTrayKeys)
 TEST_F(Config, ExistingInstallationFileIsKept)
 {
     const std::string file =
-        "; " + std::string("\x90\xdd\x92\xe8") + " korvo\r\n"  // "設定"
+        "; " + std::string("\x90\xdd\x92\xe8") +
+        " korvo\r\n"  // "設定"
         "[COM1]\r\nNAME=COM2\r\nSPEED=19200\r\nDATA=8\r\nSTOP=1\r\nPARITY=0\r\nRING=1\r\n"
         "INTERVAL=800\r\nCONNECT_INTERVAL=0\r\nCONNECT=1\r\nDSR=1\r\n"
         "[COM2]\r\nNAME=\r\nSPEED=2400\r\n"
         "[COM3]\r\nNAME=COM5\r\n"
         "[SERVER]\r\nPORT=2323\r\n"
         "[TIME]\r\nNO_COMM=300\r\nLIMIT=3600\r\nKEEP=5\r\n"
-        "[TEXT]\r\nCHECK1=NO CARRIER\r\nCHECK2=" + kHyo + "\\r\\n\r\nAFTER=\\r\\nATH\\r\\n\r\nFULL=" +
-        kFullSentence + "\\r\\n\r\n"
+        "[TEXT]\r\nCHECK1=NO CARRIER\r\nCHECK2=" +
+        kHyo + "\\r\\n\r\nAFTER=\\r\\nATH\\r\\n\r\nFULL=" + kFullSentence +
+        "\\r\\n\r\n"
         "[Vendor]\r\nKey=\x83\x52\x83\x81\r\n"
         "[LOG]\r\nENABLE=1\r\nDIR=C:\\Korvo\\log\r\n"
         "[DEBUG]\r\nENABLE=0\r\n";
@@ -448,16 +450,35 @@ TEST_F(Config, JunkFilesLoadSafely)
     EXPECT_TRUE(dlg->m_aPort.empty());
     EXPECT_EQ(dlg->m_nPort, 23);
 
-    WriteBytes(m_ini, std::string(10 * 1024 * 1024, 'j') + "\n[SERVER]\nPORT 2323\nno equals\n[TIME]\nKEEP=x\n");
+    WriteBytes(m_ini,
+               std::string(10 * 1024 * 1024, 'j') + "\n[SERVER]\nPORT 2323\nno equals\n[TIME]\nKEEP=x\n");
     dlg = Load();
     EXPECT_EQ(dlg->m_nPort, 23) << "a line without '=' is no key";
     EXPECT_EQ(dlg->m_nKeepTime, 0) << "a value that is not a number reads as 0";
 
     std::mt19937 rng(2107);
-    const std::vector<std::string> pieces = {
-        "[COM1]", "[COM2]", "[TEXT]", "[TIME]", "NAME=", "CHECK1=", "AFTER=", "NO_COMM=", "\\n",
-        "\\r", "\\", "\r\n", "\n", "=", "9999999999", "-", kHyo, "\x81", std::string(1, '\0'), "x", std::string(300, 'z'),
-        std::string(2100, 'c')};
+    const std::vector<std::string> pieces = {"[COM1]",
+                                             "[COM2]",
+                                             "[TEXT]",
+                                             "[TIME]",
+                                             "NAME=",
+                                             "CHECK1=",
+                                             "AFTER=",
+                                             "NO_COMM=",
+                                             "\\n",
+                                             "\\r",
+                                             "\\",
+                                             "\r\n",
+                                             "\n",
+                                             "=",
+                                             "9999999999",
+                                             "-",
+                                             kHyo,
+                                             "\x81",
+                                             std::string(1, '\0'),
+                                             "x",
+                                             std::string(300, 'z'),
+                                             std::string(2100, 'c')};
     for (int round = 0; round < 60; ++round) {
         std::string text;
         const int count = std::uniform_int_distribution<int>(0, 40)(rng);

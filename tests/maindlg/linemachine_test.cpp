@@ -42,8 +42,8 @@ TEST_F(RelayTest, DtrRisesAtEveryConnectAndDropsAtTheCallersClose)
         const char* hostAnswer;  // sent once the first RING is seen, if any
     };
     const Path paths[] = {
-        {"RING=0\nCONNECT=1", nullptr},                          // connect at the call start
-        {"RING=1\nINTERVAL=50\nCONNECT=2", nullptr},              // after the last RING
+        {"RING=0\nCONNECT=1", nullptr},               // connect at the call start
+        {"RING=1\nINTERVAL=50\nCONNECT=2", nullptr},  // after the last RING
         {"RING=3\nINTERVAL=5000\nCONNECT=1\nCONNECT_INTERVAL=0", "ATA\r"},
         {"RING=3\nINTERVAL=5000\nCONNECT=0", "ATA\r"},
         {"RING=3\nINTERVAL=5000\nCONNECT=1\nCONNECT_INTERVAL=50", "ATA\r"},  // the delayed CONNECT
@@ -73,8 +73,8 @@ TEST_F(RelayTest, HostCommandLines)
 {
     struct Case {
         const char* line;
-        bool answers;    // the call is answered
-        bool okReply;    // "OK\r\n" comes back
+        bool answers;  // the call is answered
+        bool okReply;  // "OK\r\n" comes back
     };
     const Case cases[] = {
         {"ata\r", true, false},  {"ATA0\r\n", true, false}, {"AtA\r", true, false},
@@ -235,17 +235,18 @@ TEST_F(RelayTest, HangupStringEndsTheCallWithoutAfterText)
 TEST_F(RelayTest, LimitsEndTheCallAtTheirTick)
 {
     auto dev = Device("COM71");
-    Run(OneLine("RING=0\nCONNECT=0") + "[TIME]\nLIMIT=2\nKEEP=0\n[TEXT]\nAFTER=after\n", [&](CSkiffaDlg& dlg) {
-        dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
-        auto caller = Call(dlg);
-        for (int i = 0; i < 3; ++i)
+    Run(OneLine("RING=0\nCONNECT=0") + "[TIME]\nLIMIT=2\nKEEP=0\n[TEXT]\nAFTER=after\n",
+        [&](CSkiffaDlg& dlg) {
+            dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
+            auto caller = Call(dlg);
+            for (int i = 0; i < 3; ++i)
+                Tick(dlg);
+            EXPECT_FALSE(caller->WaitForEnd(200ms)) << "three ticks of four";
             Tick(dlg);
-        EXPECT_FALSE(caller->WaitForEnd(200ms)) << "three ticks of four";
-        Tick(dlg);
-        EXPECT_TRUE(caller->WaitForEnd()) << "the fourth tick reaches two seconds";
-        caller->Close();
-        EXPECT_EQ(HostGets(*dev, "after"), "after") << "AFTER text after a limit";
-    });
+            EXPECT_TRUE(caller->WaitForEnd()) << "the fourth tick reaches two seconds";
+            caller->Close();
+            EXPECT_EQ(HostGets(*dev, "after"), "after") << "AFTER text after a limit";
+        });
 }
 
 TEST_F(RelayTest, RestOfTheAnsweringMessageIsCommandText)

@@ -100,7 +100,8 @@ TEST(MainDialog, StartsWithoutConfigurationFile)
         rows = dlg.m_listPort.GetItemCount();
     });
     EXPECT_EQ(caption, "Varnex - Skiffa  Version 1.0.0.1");
-    EXPECT_EQ(titles, (std::vector<std::string>{"COM Port", Utf8("設定"), Utf8("状態"), Utf8("接続元IPアドレス")}));
+    EXPECT_EQ(titles,
+              (std::vector<std::string>{"COM Port", Utf8("設定"), Utf8("状態"), Utf8("接続元IPアドレス")}));
     EXPECT_EQ(buttons, (std::vector<std::string>{Utf8("終了"), Utf8("設定"), Utf8("COM Port 設定")}));
     EXPECT_FALSE(comPortEnabled) << "no row is selected";
     EXPECT_EQ(rows, 0);

@@ -97,8 +97,9 @@ int TextPixels(QTreeWidget* list, QTreeWidgetItem* item)
     for (int y = row.top(); y <= row.bottom(); ++y)
         for (int x = row.left(); x <= row.right(); ++x)
             ++counts[image.pixel(x, y)];
-    const QRgb background =
-        std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    const QRgb background = std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                                return a.second < b.second;
+                            })->first;
     int standingOut = 0;
     for (const auto& [color, count] : counts)
         if (std::abs(qGray(color) - qGray(background)) > 100)
@@ -142,7 +143,8 @@ TEST_F(MainWindowTest, ComPortButtonIsEnabledExactlyWhileARowIsSelected)
         m_dlg.m_listPort.SetItemSelected(2, true);
         enabled.push_back(m_dlg.m_btnComPort.IsWindowEnabled());
     });
-    EXPECT_EQ(enabled, (std::vector<bool>{false, true, false, true})) << "none, clicked, ctrl-clicked off, selected";
+    EXPECT_EQ(enabled, (std::vector<bool>{false, true, false, true}))
+        << "none, clicked, ctrl-clicked off, selected";
 }
 
 TEST_F(MainWindowTest, ComPortButtonEditsTheFirstSelectedLine)

@@ -124,8 +124,8 @@ TEST_F(RelayTest, QueueForASlowCallerIsBounded)
         for (int i = 0; i < 1536 * 1024; ++i)
             flood += static_cast<char>('A' + i % 26);
         host->FeedFromHost(flood);
-        ASSERT_TRUE(WaitUntil([&] { return dlg.QueuedForCaller(dlg.m_aPort[0].m_sock) == CallerOutput::kQueueLimit; },
-                              10s))
+        ASSERT_TRUE(WaitUntil(
+            [&] { return dlg.QueuedForCaller(dlg.m_aPort[0].m_sock) == CallerOutput::kQueueLimit; }, 10s))
             << "the queue fills to its bound and no further";
         // The caller gets the oldest bytes in order; newer ones were dropped.
         slow->ReadAtLeast(flood.size(), 3s);

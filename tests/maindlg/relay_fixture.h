@@ -90,12 +90,22 @@ public:
     // or the end of the stream.
     bool ReadAtLeast(size_t count, std::chrono::milliseconds timeout = 5s)
     {
-        return WaitUntil([&] { Drain(); return m_received.size() >= count || m_eof; }, timeout) &&
+        return WaitUntil(
+                   [&] {
+                       Drain();
+                       return m_received.size() >= count || m_eof;
+                   },
+                   timeout) &&
                m_received.size() >= count;
     }
     bool WaitForEnd(std::chrono::milliseconds timeout = 5s)
     {
-        return WaitUntil([&] { Drain(); return m_eof; }, timeout);
+        return WaitUntil(
+            [&] {
+                Drain();
+                return m_eof;
+            },
+            timeout);
     }
     std::string Take()
     {
@@ -181,10 +191,7 @@ protected:
         dlg.DoModal();
     }
 
-    static int ListenPort(CSkiffaDlg& dlg)
-    {
-        return BoundPort(dlg.m_sockListen);
-    }
+    static int ListenPort(CSkiffaDlg& dlg) { return BoundPort(dlg.m_sockListen); }
 
     // A caller that has been given a line and has read the option offers.
     std::unique_ptr<Caller> Call(CSkiffaDlg& dlg, int receiveBuffer = 0)

@@ -19,7 +19,8 @@ PROCESSENTRY32 Entry(DWORD pid, DWORD parent, const char* name)
 
 bool ServiceModeWithParentNamed(const char* name)
 {
-    const std::vector<PROCESSENTRY32> snapshot = {Entry(1, 0, "init"), Entry(40, 1, name), Entry(77, 40, "skiffa")};
+    const std::vector<PROCESSENTRY32> snapshot = {Entry(1, 0, "init"), Entry(40, 1, name),
+                                                  Entry(77, 40, "skiffa")};
     return IsServiceHostParent(snapshot, 77);
 }
 

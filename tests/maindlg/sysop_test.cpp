@@ -126,7 +126,8 @@ TEST_F(RelayTest, VanishedDeviceTakesItsLineOutOfThePool)
 TEST_F(RelayTest, EarlyLeaverIsLoggedWithTheTimeHeCame)
 {
     auto dev = Device("COM71");
-    Run("[COM1]\nNAME=COM71\nRING=3\nINTERVAL=5000\nCONNECT=0\n[COM2]\nNAME=\n[TIME]\nKEEP=0\n[LOG]\nENABLE=1\nDIR=" +
+    Run("[COM1]\nNAME=COM71\nRING=3\nINTERVAL=5000\nCONNECT=0\n[COM2]\nNAME=\n[TIME]\nKEEP=0\n[LOG]\nENABLE="
+        "1\nDIR=" +
             m_dir.Path().string() + "\n",
         [&](CSkiffaDlg& dlg) {
             SetLocalTimeSourceForTesting([] { return Today(10, 0, 0); });

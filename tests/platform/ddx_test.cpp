@@ -59,7 +59,8 @@ TEST(ParseDialogInt, ReadsAsPercentDFromTheFirst63Bytes)
 TEST(AfxFormatString2, FillsOneAndTwoFromTheHandedTable)
 {
     AfxSetStringTable(&TestTable);
-    EXPECT_EQ(AfxFormatString2(1, "0", "10000"), cp932::FromUtf8("0 から 10000 までの整数を入力してください。"));
+    EXPECT_EQ(AfxFormatString2(1, "0", "10000"),
+              cp932::FromUtf8("0 から 10000 までの整数を入力してください。"));
     EXPECT_EQ(AfxFormatString2(2, "a", "b"), "b/a %3 100% %a");
     EXPECT_EQ(AfxLoadString(3), "") << "an id the table lacks";
     AfxSetStringTable(nullptr);

@@ -46,7 +46,8 @@ std::vector<std::string> OtherFiles(const fs::path& dir, const std::vector<std::
 bool SameName(const std::string& a, const std::string& b)
 {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
            });
 }
 
@@ -75,24 +76,23 @@ TEST(Profile, ReadsValuesByCaseInsensitiveNames)
 {
     TempDir dir;
     const std::string ini = dir.File("korvo.ini");
-    WriteBytes(ini,
-               "NAME=outside\r\n"
-               "; [COM1] in a comment\r\n"
-               "[com1]\r\n"
-               ";NAME=commented\r\n"
-               "  name  =COM3\r\n"
-               "Name=second\r\n"
-               "EMPTY=\r\n"
-               "TRAIL=two blanks  \r\n"
-               "LEAD= \t lead\r\n"
-               "EQ=a=b\r\n"
-               "[ SERVER ]\n"
-               "PORT=2323\n"
-               "[COM1]\n"
-               "NAME=duplicate section\n"
-               "EXTRA=from the second COM1\n"
-               "[LAST]\n"
-               "KEY=no line end");
+    WriteBytes(ini, "NAME=outside\r\n"
+                    "; [COM1] in a comment\r\n"
+                    "[com1]\r\n"
+                    ";NAME=commented\r\n"
+                    "  name  =COM3\r\n"
+                    "Name=second\r\n"
+                    "EMPTY=\r\n"
+                    "TRAIL=two blanks  \r\n"
+                    "LEAD= \t lead\r\n"
+                    "EQ=a=b\r\n"
+                    "[ SERVER ]\n"
+                    "PORT=2323\n"
+                    "[COM1]\n"
+                    "NAME=duplicate section\n"
+                    "EXTRA=from the second COM1\n"
+                    "[LAST]\n"
+                    "KEY=no line end");
     EXPECT_EQ(ReadString("COM1", "NAME", ini), "COM3");
     EXPECT_EQ(ReadString("Com1", "nAmE", ini), "COM3");
     EXPECT_EQ(ReadString("COM1", "EMPTY", ini), "") << "a present empty value is not the default";
@@ -113,18 +113,17 @@ TEST(Profile, ValuesLoseTrailingBlanksAndOnePairOfQuotes)
 {
     TempDir dir;
     const std::string ini = dir.File("korvo.ini");
-    WriteBytes(ini,
-               "[A]\r\n"
-               "NAME=COM1 \r\n"
-               "Q2=\"COM2\"\r\n"
-               "Q1= 'C:\\log dir' \t\r\n"
-               "INNER=\" kept \"\r\n"
-               "TWICE=\"\"x\"\"\r\n"
-               "MIXED=\"x'\r\n"
-               "HALF=\"x\r\n"
-               "LONE=\"\r\n"
-               "EMPTY=\"\"\r\n"
-               "PORT= \"2323\" \r\n");
+    WriteBytes(ini, "[A]\r\n"
+                    "NAME=COM1 \r\n"
+                    "Q2=\"COM2\"\r\n"
+                    "Q1= 'C:\\log dir' \t\r\n"
+                    "INNER=\" kept \"\r\n"
+                    "TWICE=\"\"x\"\"\r\n"
+                    "MIXED=\"x'\r\n"
+                    "HALF=\"x\r\n"
+                    "LONE=\"\r\n"
+                    "EMPTY=\"\"\r\n"
+                    "PORT= \"2323\" \r\n");
     EXPECT_EQ(ReadString("A", "NAME", ini), "COM1");
     EXPECT_EQ(ReadString("A", "Q2", ini), "COM2");
     EXPECT_EQ(ReadString("A", "Q1", ini), "C:\\log dir");
@@ -179,18 +178,29 @@ TEST(Profile, IntegerParsing)
         int expected;
     };
     const Case cases[] = {
-        {"38400", 38400}, {"-5", -5},     {"+7", 7},
-        {"  42", 42},     {"\t9", 9},     {"12abc", 12},
-        {"abc", 0},       {"", 0},        {"-", 0},
-        {"0x10", 0},      {"1 2", 1},     {"2147483647", INT_MAX},
-        {"-2147483648", INT_MIN},         {"2147483648", INT_MAX},
-        {"99999999999999999999999", INT_MAX}, {"-99999999999999999999999", INT_MIN},
+        {"38400", 38400},
+        {"-5", -5},
+        {"+7", 7},
+        {"  42", 42},
+        {"\t9", 9},
+        {"12abc", 12},
+        {"abc", 0},
+        {"", 0},
+        {"-", 0},
+        {"0x10", 0},
+        {"1 2", 1},
+        {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"2147483648", INT_MAX},
+        {"99999999999999999999999", INT_MAX},
+        {"-99999999999999999999999", INT_MIN},
     };
     TempDir dir;
     const std::string ini = dir.File("korvo.ini");
     for (const Case& c : cases) {
         WriteBytes(ini, std::string("[TIME]\r\nKEEP=") + c.value + "\r\n");
-        EXPECT_EQ(GetPrivateProfileIntA("TIME", "KEEP", 10, ini), c.expected) << "value \"" << c.value << "\"";
+        EXPECT_EQ(GetPrivateProfileIntA("TIME", "KEEP", 10, ini), c.expected)
+            << "value \"" << c.value << "\"";
     }
 }
 
@@ -239,38 +249,36 @@ TEST(Profile, WriteKeepsEveryOtherByte)
 {
     TempDir dir;
     const std::string ini = dir.File("korvo.ini");
-    const std::string before =
-        "; \x83\x52\x83\x81\x83\x93\x83\x67 comment\r\n"  // "コメント"
-        "[Com1]\r\n"
-        "Name = COM1\r\n"
-        "SPEED=38400\r\n"
-        "\r\n"
-        "; belongs to the next section\r\n"
-        "[Other]\r\n"
-        "Key=\x95\x5C\\n value  \r\n"
-        "[TEXT]\r\n"
-        "FULL=x";
+    const std::string before = "; \x83\x52\x83\x81\x83\x93\x83\x67 comment\r\n"  // "コメント"
+                               "[Com1]\r\n"
+                               "Name = COM1\r\n"
+                               "SPEED=38400\r\n"
+                               "\r\n"
+                               "; belongs to the next section\r\n"
+                               "[Other]\r\n"
+                               "Key=\x95\x5C\\n value  \r\n"
+                               "[TEXT]\r\n"
+                               "FULL=x";
     WriteBytes(ini, before);
     EXPECT_TRUE(WritePrivateProfileStringA("COM1", "SPEED", "9600", ini));
     EXPECT_TRUE(WritePrivateProfileStringA("COM1", "NAME", "COM4", ini));
     EXPECT_TRUE(WritePrivateProfileStringA("COM1", "DSR", "0", ini));
     EXPECT_TRUE(WritePrivateProfileStringA("TEXT", "AFTER", "ATH", ini));
     EXPECT_TRUE(WritePrivateProfileStringA("LOG", "DIR", "/var/log", ini));
-    const std::string expected =
-        "; \x83\x52\x83\x81\x83\x93\x83\x67 comment\r\n"
-        "[Com1]\r\n"
-        "Name = COM4\r\n"
-        "SPEED=9600\r\n"
-        "DSR=0\r\n"
-        "\r\n"
-        "; belongs to the next section\r\n"
-        "[Other]\r\n"
-        "Key=\x95\x5C\\n value  \r\n"
-        "[TEXT]\r\n"
-        "FULL=x\r\n"
-        "AFTER=ATH\r\n"
-        "[LOG]\r\n"
-        "DIR=/var/log\r\n";
+    const std::string expected = "; \x83\x52\x83\x81\x83\x93\x83\x67 comment\r\n"
+                                 "[Com1]\r\n"
+                                 "Name = COM4\r\n"
+                                 "SPEED=9600\r\n"
+                                 "DSR=0\r\n"
+                                 "\r\n"
+                                 "; belongs to the next section\r\n"
+                                 "[Other]\r\n"
+                                 "Key=\x95\x5C\\n value  \r\n"
+                                 "[TEXT]\r\n"
+                                 "FULL=x\r\n"
+                                 "AFTER=ATH\r\n"
+                                 "[LOG]\r\n"
+                                 "DIR=/var/log\r\n";
     EXPECT_EQ(ReadBytes(ini), expected);
 }
 
@@ -383,7 +391,13 @@ TEST(Profile, RandomFilesReadAndWriteConsistently)
     std::mt19937 rng(20190101);
     const std::string alphabet = "[]=;\r\n \tAaKk1\x81\x5C\x95\x5D\xE0\xFC\xFF";
     const std::vector<std::string> names = {"A", "a", "K", "k1", "AK", "", "\x81\x5C", "\x95\x5D", "A\x81"};
-    const std::vector<std::string> values = {"", "1", "v v ", "\x95\x5C" "n", "[A]", "x=y"};
+    const std::vector<std::string> values = {"",
+                                             "1",
+                                             "v v ",
+                                             "\x95\x5C"
+                                             "n",
+                                             "[A]",
+                                             "x=y"};
 
     auto pick = [&rng](const std::vector<std::string>& from) {
         return from[std::uniform_int_distribution<size_t>(0, from.size() - 1)(rng)];

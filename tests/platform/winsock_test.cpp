@@ -237,7 +237,8 @@ TEST(WinsockTest, PartReadAnnouncesTheRestOnce)
     ASSERT_EQ(Send(p.client, std::string(3000, 'x')), 3000);
     ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_READ) == 1; }));
     EXPECT_EQ(Recv(p.server, 1000).size(), 1000u);
-    ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_READ) == 2; })) << "the rest went unannounced";
+    ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_READ) == 2; }))
+        << "the rest went unannounced";
     PumpFor(100);
     EXPECT_EQ(p.win.Count(p.server, ws::FD_READ), 2) << "FD_READ again before recv";
     EXPECT_EQ(Recv(p.server).size(), 2000u);
@@ -312,8 +313,10 @@ TEST(WinsockTest, WriteNotificationAfterBlockedSend)
 {
     Pair p(ws::FD_READ | ws::FD_CLOSE);
     const int small = 4096;
-    ws::setsockopt(p.server, ws::SOL_SOCKET, ws::SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
-    ws::setsockopt(p.client, ws::SOL_SOCKET, ws::SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    ws::setsockopt(p.server, ws::SOL_SOCKET, ws::SO_SNDBUF, reinterpret_cast<const char*>(&small),
+                   sizeof small);
+    ws::setsockopt(p.client, ws::SOL_SOCKET, ws::SO_RCVBUF, reinterpret_cast<const char*>(&small),
+                   sizeof small);
     ASSERT_EQ(ws::WSAAsyncSelect(p.server, &p.win, kNotify, ws::FD_READ | ws::FD_CLOSE | ws::FD_WRITE), 0);
     EXPECT_EQ(p.win.Count(p.server, ws::FD_WRITE), 1) << "a writable socket is announced at registration";
 

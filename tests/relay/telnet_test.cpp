@@ -59,7 +59,9 @@ TEST(TelnetTest, CallerBytesToHost)
         {"FF 41 passes both bytes", {{'a'}, {0xFF, 0x41}}, {{'a'}, {0xFF, 0x41}}},
         {"FF FF FF FF gives FF FF", {{'a'}, {0xFF, 0xFF, 0xFF, 0xFF}}, {{'a'}, {0xFF, 0xFF}}},
         {"trailing IAC then another command", {{'a'}, {'x', 0xFF}, {0xF4}}, {{'a'}, {'x', 0xFF}, {0xF4}}},
-        {"the read that ends the phase is not undoubled", {{'a', 0xFF}, {0xFF, 'b'}}, {{'a', 0xFF}, {0xFF, 'b'}}},
+        {"the read that ends the phase is not undoubled",
+         {{'a', 0xFF}, {0xFF, 'b'}},
+         {{'a', 0xFF}, {0xFF, 'b'}}},
     };
     for (const Case& c : cases) {
         CallerSide side;
@@ -140,10 +142,11 @@ TEST(TelnetTest, DoubleThenUndoubleRoundTrip)
         int pending = 0;
         size_t at = 0;
         while (at < wire.size()) {
-            const size_t take = std::min<size_t>(wire.size() - at,
-                                                 std::uniform_int_distribution<size_t>(1, 2048)(rng));
+            const size_t take =
+                std::min<size_t>(wire.size() - at, std::uniform_int_distribution<size_t>(1, 2048)(rng));
             Bytes out(take);
-            out.resize(static_cast<size_t>(UndoubleIac(wire.data() + at, static_cast<int>(take), out.data(), pending)));
+            out.resize(static_cast<size_t>(
+                UndoubleIac(wire.data() + at, static_cast<int>(take), out.data(), pending)));
             back.insert(back.end(), out.begin(), out.end());
             at += take;
         }

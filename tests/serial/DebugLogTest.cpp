@@ -102,8 +102,7 @@ TEST_F(DebugLogTest, CreatesThenAppends)
     WriteDebugLog("S0", "B", 1);
     SetLocalTimeSourceForTesting([] { return At(0, 0, 0, 0); });  // the next day, nothing tells it apart
     WriteDebugLog("S0", "C", 1);
-    EXPECT_EQ(ReadFile(m_cwd.File("debug.log")),
-              "21:04:05.123,S0,A\n23:59:59.999,S0,B\n00:00:00.000,S0,C\n");
+    EXPECT_EQ(ReadFile(m_cwd.File("debug.log")), "21:04:05.123,S0,A\n23:59:59.999,S0,B\n00:00:00.000,S0,C\n");
 }
 
 // A trace file that cannot be opened loses the line quietly; the next call

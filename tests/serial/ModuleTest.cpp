@@ -15,11 +15,7 @@ TEST(ModuleTest, DirectoryPart)
         std::string path;
         std::string folder;
     } cases[] = {
-        {"/opt/skiffa/skiffa", "/opt/skiffa"},
-        {"/skiffa", ""},
-        {"skiffa", ""},
-        {"", ""},
-        {"/a/b/", "/a/b"},
+        {"/opt/skiffa/skiffa", "/opt/skiffa"},  {"/skiffa", ""}, {"skiffa", ""}, {"", ""}, {"/a/b/", "/a/b"},
         {"/home/\x83\x5c/x", "/home/\x83\x5c"},  // multibyte names are cut at the byte '/', nothing else
     };
     for (const auto& c : cases)

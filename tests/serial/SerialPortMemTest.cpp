@@ -150,7 +150,8 @@ TEST_F(SerialPortMemTest, FullOutputQueue)
     auto writer = std::async(std::launch::async, [&] { port.Write(big.data(), 2048); });
     m_device->Fail();
     ASSERT_EQ(writer.wait_for(60s), std::future_status::ready);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s) << "Write waited out its time-out on a gone device";
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s)
+        << "Write waited out its time-out on a gone device";
 }
 
 // More than one slot's worth queued at once is read at once into slots of

@@ -15,8 +15,8 @@ using namespace std::chrono_literals;
 using serial_test::kDataMsg;
 using serial_test::MessageQueue;
 using serial_test::ModuleFolder;
-using serial_test::Received;
 using serial_test::ReceiveBytes;
+using serial_test::Received;
 
 // A pty wired as one COM port beside a module path of the test's own.
 class SerialPortPtyTest : public ::testing::Test {
@@ -27,7 +27,8 @@ protected:
         ASSERT_TRUE(m_folder.Link("COM3", m_pty.SlavePath()));
     }
 
-    bool OpenPort(CSerialPort& port, int row = 0, DWORD baud = 38400, BYTE data = 8, int stop = 1, int parity = 0)
+    bool OpenPort(CSerialPort& port, int row = 0, DWORD baud = 38400, BYTE data = 8, int stop = 1,
+                  int parity = 0)
     {
         return port.Open("COM3", baud, data, stop, parity, &m_window, kDataMsg, row);
     }
@@ -77,10 +78,8 @@ TEST_F(SerialPortPtyTest, LineParameters)
         int stopBits;
         bool parityCheck;
     } cases[] = {
-        {38400, 8, 1, 1, 1, true},
-        {9600, 7, 2, 2, 2, true},
-        {115200, 8, 1, 0, 1, false},
-        {57600, 7, 3, 0, 1, false},  // any stop value but 2 is one stop bit
+        {38400, 8, 1, 1, 1, true},   {9600, 7, 2, 2, 2, true},
+        {115200, 8, 1, 0, 1, false}, {57600, 7, 3, 0, 1, false},  // any stop value but 2 is one stop bit
         {14400, 8, 2, 0, 2, false},  // speeds without a termios constant, set exactly
         {28800, 8, 1, 1, 1, true},
     };

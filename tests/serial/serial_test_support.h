@@ -52,7 +52,10 @@ private:
 // Runs the test in a temporary current directory, where debug.log lands.
 class CurrentDirectory {
 public:
-    CurrentDirectory() : m_old(std::filesystem::current_path()) { std::filesystem::current_path(m_dir.Path()); }
+    CurrentDirectory() : m_old(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(m_dir.Path());
+    }
     ~CurrentDirectory() { std::filesystem::current_path(m_old); }
     CurrentDirectory(const CurrentDirectory&) = delete;
     CurrentDirectory& operator=(const CurrentDirectory&) = delete;

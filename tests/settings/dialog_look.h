@@ -85,7 +85,8 @@ inline TextPlace PlaceOf(QWidget* w)
     opt.initFrom(combo);
     opt.editable = combo->isEditable();
     // The label is drawn one pixel inside the selection field on either side.
-    const QRect field = w->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
+    const QRect field =
+        w->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
     return {field.adjusted(1, 0, -1, 0), Qt::AlignLeft | Qt::AlignVCenter};
 }
 
@@ -124,8 +125,8 @@ inline void ExpectNoOverlaps(const std::vector<QWidget*>& controls)
             const bool held = (qobject_cast<QGroupBox*>(controls[i]) != nullptr && a.contains(b)) ||
                               (qobject_cast<QGroupBox*>(controls[j]) != nullptr && b.contains(a));
             EXPECT_TRUE(held || !a.intersects(b))
-                << controls[i]->objectName().toStdString() << " overlaps " << controls[j]->objectName().toStdString()
-                << " (" << i << ", " << j << ")";
+                << controls[i]->objectName().toStdString() << " overlaps "
+                << controls[j]->objectName().toStdString() << " (" << i << ", " << j << ")";
         }
 }
 
@@ -133,13 +134,15 @@ inline void ExpectTextsFit(QWidget* dlg, const std::vector<QWidget*>& controls)
 {
     const QFont font = dlg->font();
     const QString family = QFontInfo(font).family();
-    EXPECT_TRUE(QFontDatabase::writingSystems(family).contains(QFontDatabase::Japanese)) << family.toStdString();
+    EXPECT_TRUE(QFontDatabase::writingSystems(family).contains(QFontDatabase::Japanese))
+        << family.toStdString();
     const QFontMetrics metrics(font);
     for (QWidget* w : controls) {
         EXPECT_EQ(QFontInfo(w->font()).family(), family);
         if (auto* list = qobject_cast<QListWidget*>(w)) {
             for (int i = 0; i < list->count(); ++i) {
-                EXPECT_LE(metrics.horizontalAdvance(list->item(i)->text()), list->visualItemRect(list->item(i)).width())
+                EXPECT_LE(metrics.horizontalAdvance(list->item(i)->text()),
+                          list->visualItemRect(list->item(i)).width())
                     << list->item(i)->text().toStdString();
             }
         }
@@ -151,12 +154,14 @@ inline void ExpectTextsFit(QWidget* dlg, const std::vector<QWidget*>& controls)
         for (const QString& text : texts) {
             SCOPED_TRACE(text.toStdString());
             for (const char32_t c : text.toUcs4())
-                EXPECT_TRUE(c == '\n' || metrics.inFontUcs4(c)) << "U+" << std::hex << unsigned(c) << " not in " << family.toStdString();
+                EXPECT_TRUE(c == '\n' || metrics.inFontUcs4(c))
+                    << "U+" << std::hex << unsigned(c) << " not in " << family.toStdString();
             const QRect ink = Ink(w->font(), text, place.box, place.flags);
             EXPECT_FALSE(ink.isEmpty());
-            EXPECT_TRUE(place.box.contains(ink)) << "drawn " << ink.x() << "," << ink.y() << " " << ink.width() << "x"
-                                                  << ink.height() << " in " << place.box.x() << "," << place.box.y()
-                                                  << " " << place.box.width() << "x" << place.box.height();
+            EXPECT_TRUE(place.box.contains(ink))
+                << "drawn " << ink.x() << "," << ink.y() << " " << ink.width() << "x" << ink.height()
+                << " in " << place.box.x() << "," << place.box.y() << " " << place.box.width() << "x"
+                << place.box.height();
         }
     }
 }

@@ -32,7 +32,8 @@ TEST(SettingDialogLook, FitsItsTemplateInAJapaneseFont)
     std::vector<QWidget*> controls;
     QTimer::singleShot(0, [&] {
         auto* used = qobject_cast<QListWidget*>(dlg.GetDlgItem(IDC_USE_PORTS));
-        QTest::mouseClick(used->viewport(), Qt::LeftButton, Qt::NoModifier, used->visualItemRect(used->item(0)).center());
+        QTest::mouseClick(used->viewport(), Qt::LeftButton, Qt::NoModifier,
+                          used->visualItemRect(used->item(0)).center());
         picture = dlg.grab().toImage();
         controls = dialoglook::VisibleControls(&dlg);
         dlg.EndDialog(IDCANCEL);

@@ -105,8 +105,7 @@ protected:
         return dlg->DoModal();
     }
 
-    template <class W>
-    W* Item(unsigned id) const { return qobject_cast<W*>(dlg->GetDlgItem(id)); }
+    template <class W> W* Item(unsigned id) const { return qobject_cast<W*>(dlg->GetDlgItem(id)); }
     QLineEdit* Edit(unsigned id) const { return Item<QLineEdit>(id); }
     void Click(unsigned id) const { Item<QPushButton>(id)->click(); }
     unsigned FocusId() const { return QApplication::focusWidget()->objectName().toUInt(); }
@@ -126,7 +125,8 @@ protected:
     void ClickEntry(unsigned listId, int row) const
     {
         QListWidget* list = Item<QListWidget>(listId);
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(row)).center());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                          list->visualItemRect(list->item(row)).center());
     }
     int Selected(unsigned listId) const
     {
@@ -161,9 +161,10 @@ TEST_F(SettingTest, PortBoxShowsTelnetOrDigitsAndOkReadsItsText)
         Fresh();
         dlg->m_nPort = 1;
         EXPECT_EQ(Run([&] {
-            Item<QComboBox>(IDC_TCP_PORT)->setEditText(text);
-            Click(IDOK);
-        }), IDOK);
+                      Item<QComboBox>(IDC_TCP_PORT)->setEditText(text);
+                      Click(IDOK);
+                  }),
+                  IDOK);
         EXPECT_EQ(dlg->m_nPort, port) << '"' << text << '"';
     }
     EXPECT_TRUE(boxes.empty());
@@ -215,9 +216,10 @@ TEST_F(SettingTest, QuestionOnlyWhenThePoolChangedWhileUsersAreConnected)
     dlg->m_bTray = 3;
     dlg->m_bDebugLog = 1;
     EXPECT_EQ(Run([&] {
-        Edit(IDC_KEEP_TIME)->setText("5");
-        Click(IDOK);
-    }), IDOK);
+                  Edit(IDC_KEEP_TIME)->setText("5");
+                  Click(IDOK);
+              }),
+              IDOK);
     EXPECT_TRUE(boxes.empty()) << "only a time changed";
     EXPECT_EQ(parent.asked, 1);
     EXPECT_EQ(dlg->m_nKeepTime, 5);
@@ -230,28 +232,32 @@ TEST_F(SettingTest, QuestionOnlyWhenThePoolChangedWhileUsersAreConnected)
     Fresh();
     answers = {IDNO, IDYES};
     EXPECT_EQ(Run([&] {
-        ClickEntry(IDC_FREE_PORTS, 0);
-        Click(IDC_POOL_ADD);
-        ClickEntry(IDC_USE_PORTS, 2);
-        Click(IDC_POOL_DELETE);
-        Edit(IDC_KEEP_TIME)->setText("8");
-        Click(IDOK);
-        EXPECT_TRUE(dlg->isVisible()) << "No keeps the dialog open";
-        EXPECT_EQ(Edit(IDC_KEEP_TIME)->text(), "8") << "with the user's entries";
-        EXPECT_EQ(dlg->m_nKeepTime, 10) << "nothing taken";
-        Click(IDOK);
-    }), IDOK);
-    EXPECT_EQ(boxes, std::vector<std::string>(2, Sjis("接続中のユーザーがいます。\r\n強制切断されますが、設定変更してもよいですか？")));
+                  ClickEntry(IDC_FREE_PORTS, 0);
+                  Click(IDC_POOL_ADD);
+                  ClickEntry(IDC_USE_PORTS, 2);
+                  Click(IDC_POOL_DELETE);
+                  Edit(IDC_KEEP_TIME)->setText("8");
+                  Click(IDOK);
+                  EXPECT_TRUE(dlg->isVisible()) << "No keeps the dialog open";
+                  EXPECT_EQ(Edit(IDC_KEEP_TIME)->text(), "8") << "with the user's entries";
+                  EXPECT_EQ(dlg->m_nKeepTime, 10) << "nothing taken";
+                  Click(IDOK);
+              }),
+              IDOK);
+    EXPECT_EQ(boxes,
+              std::vector<std::string>(
+                  2, Sjis("接続中のユーザーがいます。\r\n強制切断されますが、設定変更してもよいですか？")));
     EXPECT_EQ(dlg->m_nKeepTime, 8);
 
     Fresh();
     parent.users = 0;
     boxes.clear();
     EXPECT_EQ(Run([&] {
-        ClickEntry(IDC_USE_PORTS, 0);
-        Click(IDC_POOL_DELETE);
-        Click(IDOK);
-    }), IDOK);
+                  ClickEntry(IDC_USE_PORTS, 0);
+                  Click(IDC_POOL_DELETE);
+                  Click(IDOK);
+              }),
+              IDOK);
     EXPECT_TRUE(boxes.empty()) << "nobody connected";
 }
 
@@ -259,28 +265,36 @@ TEST_F(SettingTest, EnterAndEscActOnlyInTheMultiLineEdits)
 {
     dlg->m_bLog = 1;
     EXPECT_EQ(Run([&] {
-        auto* check1 = Item<QPlainTextEdit>(IDC_CHECK1);
-        for (const Qt::Key key : {Qt::Key_A, Qt::Key_Return, Qt::Key_B})
-            Press(check1, key);
-        Press(check1, Qt::Key_Return, Qt::AltModifier);
-        EXPECT_EQ(GetEditText(check1), "a\r\nb") << "Enter starts a new line, Alt+Enter does not";
-        Press(Edit(IDC_NOCOMM_TIME), Qt::Key_Return, Qt::AltModifier);  // a system key: not the dialog's Enter
-        for (unsigned id : {unsigned(IDOK), IDC_USE_PORTS, IDC_NOCOMM_TIME, IDC_LOG_DIR, IDC_TCP_PORT, IDC_LOG})
-            for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
-                Press(dlg->GetDlgItem(id), key);
-        Press(Edit(IDC_NOCOMM_TIME), Qt::Key_X);
-        EXPECT_EQ(Edit(IDC_NOCOMM_TIME)->text(), "60") << "digits only";
-        EXPECT_TRUE(dlg->isVisible());
-        // The label mnemonics move to the control after each label.
-        for (const auto& [key, id] : std::vector<std::pair<Qt::Key, unsigned>>{
-                 {Qt::Key_N, IDC_NOCOMM_TIME}, {Qt::Key_C, IDC_LIMIT_TIME}, {Qt::Key_K, IDC_KEEP_TIME},
-                 {Qt::Key_U, IDC_CHECK1}, {Qt::Key_S, IDC_CHECK2}, {Qt::Key_P, IDC_AFTER}, {Qt::Key_E, IDC_FULL},
-                 {Qt::Key_F, IDC_LOG_DIR}}) {
-            QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
-            EXPECT_EQ(FocusId(), id) << "Alt+" << char(key);
-        }
-        Press(Item<QPlainTextEdit>(IDC_CHECK2), Qt::Key_Escape);  // the dialog's Esc: Cancel
-    }), IDCANCEL);
+                  auto* check1 = Item<QPlainTextEdit>(IDC_CHECK1);
+                  for (const Qt::Key key : {Qt::Key_A, Qt::Key_Return, Qt::Key_B})
+                      Press(check1, key);
+                  Press(check1, Qt::Key_Return, Qt::AltModifier);
+                  EXPECT_EQ(GetEditText(check1), "a\r\nb") << "Enter starts a new line, Alt+Enter does not";
+                  Press(Edit(IDC_NOCOMM_TIME), Qt::Key_Return,
+                        Qt::AltModifier);  // a system key: not the dialog's Enter
+                  for (unsigned id :
+                       {unsigned(IDOK), IDC_USE_PORTS, IDC_NOCOMM_TIME, IDC_LOG_DIR, IDC_TCP_PORT, IDC_LOG})
+                      for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape})
+                          Press(dlg->GetDlgItem(id), key);
+                  Press(Edit(IDC_NOCOMM_TIME), Qt::Key_X);
+                  EXPECT_EQ(Edit(IDC_NOCOMM_TIME)->text(), "60") << "digits only";
+                  EXPECT_TRUE(dlg->isVisible());
+                  // The label mnemonics move to the control after each label.
+                  for (const auto& [key, id] :
+                       std::vector<std::pair<Qt::Key, unsigned>>{{Qt::Key_N, IDC_NOCOMM_TIME},
+                                                                 {Qt::Key_C, IDC_LIMIT_TIME},
+                                                                 {Qt::Key_K, IDC_KEEP_TIME},
+                                                                 {Qt::Key_U, IDC_CHECK1},
+                                                                 {Qt::Key_S, IDC_CHECK2},
+                                                                 {Qt::Key_P, IDC_AFTER},
+                                                                 {Qt::Key_E, IDC_FULL},
+                                                                 {Qt::Key_F, IDC_LOG_DIR}}) {
+                      QTest::keyClick(QApplication::focusWidget(), key, Qt::AltModifier);
+                      EXPECT_EQ(FocusId(), id) << "Alt+" << char(key);
+                  }
+                  Press(Item<QPlainTextEdit>(IDC_CHECK2), Qt::Key_Escape);  // the dialog's Esc: Cancel
+              }),
+              IDCANCEL);
     EXPECT_FALSE(stillOpen);
     EXPECT_TRUE(boxes.empty());
 
@@ -290,15 +304,17 @@ TEST_F(SettingTest, EnterAndEscActOnlyInTheMultiLineEdits)
     dlg->m_bLog = 1;
     std::vector<unsigned> order;
     EXPECT_EQ(Run([&] {
-        for (int i = 0; i < 16; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            order.push_back(FocusId());
-        }
-        Press(Item<QPlainTextEdit>(IDC_FULL), Qt::Key_Return);
-    }), IDOK);
-    EXPECT_EQ(order, (std::vector<unsigned>{IDC_FREE_PORTS, IDC_USE_PORTS, IDC_NOCOMM_TIME, IDC_LIMIT_TIME,
-                                            IDC_KEEP_TIME, IDC_CHECK1, IDC_CHECK2, IDC_AFTER, IDC_FULL, IDC_LOG,
-                                            IDC_LOG_DIR, IDC_BROWSE, IDC_TRAY, IDOK, IDCANCEL, IDC_TCP_PORT}));
+                  for (int i = 0; i < 16; ++i) {
+                      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+                      order.push_back(FocusId());
+                  }
+                  Press(Item<QPlainTextEdit>(IDC_FULL), Qt::Key_Return);
+              }),
+              IDOK);
+    EXPECT_EQ(order,
+              (std::vector<unsigned>{IDC_FREE_PORTS, IDC_USE_PORTS, IDC_NOCOMM_TIME, IDC_LIMIT_TIME,
+                                     IDC_KEEP_TIME, IDC_CHECK1, IDC_CHECK2, IDC_AFTER, IDC_FULL, IDC_LOG,
+                                     IDC_LOG_DIR, IDC_BROWSE, IDC_TRAY, IDOK, IDCANCEL, IDC_TCP_PORT}));
 }
 
 TEST_F(SettingTest, LogSwitchAndFolderChoice)
@@ -312,18 +328,19 @@ TEST_F(SettingTest, LogSwitchAndFolderChoice)
         return chosen[requests.size() - 1];
     });
     EXPECT_EQ(Run([&] {
-        Item<QCheckBox>(IDC_LOG)->click();
-        EXPECT_FALSE(Edit(IDC_LOG_DIR)->isEnabled());
-        EXPECT_EQ(Edit(IDC_LOG_DIR)->text(), "/var/log/skiffa") << "unticking keeps the text";
-        Edit(IDC_KEEP_TIME)->setText("99");
-        Click(IDC_BROWSE);  // cancelled
-        Click(IDC_BROWSE);  // a path the code page cannot hold
-        EXPECT_EQ(Edit(IDC_KEEP_TIME)->text(), "99") << "a failed choice reloads nothing";
-        Click(IDC_BROWSE);
-        EXPECT_EQ(Edit(IDC_LOG_DIR)->text(), "/tmp/chosen");
-        EXPECT_EQ(Edit(IDC_KEEP_TIME)->text(), "10") << "every control is reloaded from its member";
-        Click(IDOK);
-    }), IDOK);
+                  Item<QCheckBox>(IDC_LOG)->click();
+                  EXPECT_FALSE(Edit(IDC_LOG_DIR)->isEnabled());
+                  EXPECT_EQ(Edit(IDC_LOG_DIR)->text(), "/var/log/skiffa") << "unticking keeps the text";
+                  Edit(IDC_KEEP_TIME)->setText("99");
+                  Click(IDC_BROWSE);  // cancelled
+                  Click(IDC_BROWSE);  // a path the code page cannot hold
+                  EXPECT_EQ(Edit(IDC_KEEP_TIME)->text(), "99") << "a failed choice reloads nothing";
+                  Click(IDC_BROWSE);
+                  EXPECT_EQ(Edit(IDC_LOG_DIR)->text(), "/tmp/chosen");
+                  EXPECT_EQ(Edit(IDC_KEEP_TIME)->text(), "10") << "every control is reloaded from its member";
+                  Click(IDOK);
+              }),
+              IDOK);
     EXPECT_TRUE(boxes.empty());
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[0].owner, static_cast<HWND>(dlg));
@@ -339,7 +356,8 @@ TEST_F(SettingTest, PoolListsAtOpeningAndTheSummary)
     Run([&] {
         free = Entries(IDC_FREE_PORTS);
         used = Entries(IDC_USE_PORTS);
-        ClickEntry(IDC_FREE_PORTS, static_cast<int>(std::find(free.begin(), free.end(), "COM47") - free.begin()));
+        ClickEntry(IDC_FREE_PORTS,
+                   static_cast<int>(std::find(free.begin(), free.end(), "COM47") - free.begin()));
         Click(IDC_POOL_ADD);
         ClickEntry(IDC_USE_PORTS, 2);
         summary = dlg->m_staticPortInfo.GetWindowText();
@@ -356,8 +374,9 @@ TEST_F(SettingTest, PoolListsAtOpeningAndTheSummary)
     odd.m_nRing = 4;
     odd.m_nConnect = -1;
     odd.m_bDsr = 0;
-    EXPECT_EQ(PortInfoSummary(odd), Sjis("Speed=38400bps\r\nData=8bit,Stop=1bit\r\nParity=\r\nRing=(1000ms)\r\n"
-                                         "Connect=(0ms)\r\nDSR OFF=回線維持"))
+    EXPECT_EQ(PortInfoSummary(odd),
+              Sjis("Speed=38400bps\r\nData=8bit,Stop=1bit\r\nParity=\r\nRing=(1000ms)\r\n"
+                   "Connect=(0ms)\r\nDSR OFF=回線維持"))
         << "values without a text of their own show none, not a neighbour's";
 }
 
@@ -384,7 +403,8 @@ TEST_F(SettingTest, PortSettingsButtonEditsThePoolPortWithoutAsking)
         }
         EXPECT_EQ(dlg->m_staticPortInfo.GetWindowText().substr(0, 17), "Speed=115200bps\r\n");
     });
-    EXPECT_EQ(changed, (std::vector<bool>{false, true, true})) << "cancel, confirm unchanged, confirm changed";
+    EXPECT_EQ(changed, (std::vector<bool>{false, true, true}))
+        << "cancel, confirm unchanged, confirm changed";
     EXPECT_EQ(parent.asked, 0) << "the port dialog asks no question of its own";
     std::vector<CPortInfo> ports;
     dlg->GetPorts(ports);
@@ -422,14 +442,17 @@ TEST_F(SettingTest, RandomPoolEditsKeepListsVectorsAndButtonsInStep)
             EXPECT_EQ(dlg->m_bChanged, wasChanged || moved);
             if (moved && pick < 2) {
                 EXPECT_EQ((pick == 0 ? dlg->m_aUsePort : dlg->m_aFreePort).back().m_strName,
-                          pick == 0 ? freeName : useName) << "the moved port goes to the end";
-                EXPECT_EQ(Selected(pick == 0 ? IDC_FREE_PORTS : IDC_USE_PORTS), -1) << "its list loses the selection";
+                          pick == 0 ? freeName : useName)
+                    << "the moved port goes to the end";
+                EXPECT_EQ(Selected(pick == 0 ? IDC_FREE_PORTS : IDC_USE_PORTS), -1)
+                    << "its list loses the selection";
             } else if (moved) {
                 EXPECT_EQ(used, useSel + (pick == 2 ? -1 : 1));
-                EXPECT_EQ(dlg->m_aUsePort[size_t(used)].m_strName, useName) << "the moved port stays selected";
+                EXPECT_EQ(dlg->m_aUsePort[size_t(used)].m_strName, useName)
+                    << "the moved port stays selected";
             }
-            for (const auto& [listId, ports] : {std::pair{IDC_FREE_PORTS, &dlg->m_aFreePort},
-                                                std::pair{IDC_USE_PORTS, &dlg->m_aUsePort}}) {
+            for (const auto& [listId, ports] :
+                 {std::pair{IDC_FREE_PORTS, &dlg->m_aFreePort}, std::pair{IDC_USE_PORTS, &dlg->m_aUsePort}}) {
                 const std::vector<std::string> names = Entries(listId);
                 ASSERT_EQ(names.size(), ports->size());
                 for (size_t i = 0; i < names.size(); ++i) {
@@ -444,7 +467,8 @@ TEST_F(SettingTest, RandomPoolEditsKeepListsVectorsAndButtonsInStep)
             EXPECT_EQ(dlg->m_btnUp.IsWindowEnabled() != 0, used > 0);
             EXPECT_EQ(dlg->m_btnDown.IsWindowEnabled() != 0, used >= 0 && used < last);
             if (used >= 0) {
-                EXPECT_EQ(dlg->m_staticPortInfo.GetWindowText(), PortInfoSummary(dlg->m_aUsePort[size_t(used)]));
+                EXPECT_EQ(dlg->m_staticPortInfo.GetWindowText(),
+                          PortInfoSummary(dlg->m_aUsePort[size_t(used)]));
             }
         }
     });

@@ -14,11 +14,11 @@ struct TtySettings {
     char parity = 'N';         // 'N', 'O', 'E', 'M' or 'S'
     int stopBits = 1;          // 1 or 2
     bool parityCheck = false;  // INPCK
-    bool raw = false;          // no echo, no canonical input, no signals, no CR/LF translation, no output processing
+    bool raw = false;  // no echo, no canonical input, no signals, no CR/LF translation, no output processing
     bool clocal = false;
     bool cread = false;
     bool rtsCtsFlow = false;
-    bool xonXoff = false;      // IXON or IXOFF
+    bool xonXoff = false;  // IXON or IXOFF
 };
 
 // One pty pair. This object holds the master, the far end of the line; the

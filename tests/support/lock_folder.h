@@ -9,7 +9,8 @@
 
 namespace scratch {
 
-inline const std::filesystem::path kTestLockFolder = std::filesystem::temp_directory_path() / "skiffa-test-locks";
+inline const std::filesystem::path kTestLockFolder =
+    std::filesystem::temp_directory_path() / "skiffa-test-locks";
 
 inline void UseTestLockFolder()
 {
