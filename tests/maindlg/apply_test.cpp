@@ -11,7 +11,9 @@
 #include "resources/resource.h"
 #include "settings/PortSetting.h"
 #include "settings/Setting.h"
+#include "platform/profile.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -221,6 +223,48 @@ TEST_F(RelayTest, GeneralDialogWritesATcpPortThatCannotBeBound)
     });
     EXPECT_NE(scratch::ReadBytes(m_dir.File("korvo.ini")).find("PORT=" + std::to_string(busy)),
               std::string::npos);
+}
+
+// Every general value set through the real dialog and saved is what a fresh
+// start reads back.
+TEST_F(RelayTest, GeneralSettingsSavedAreReadBackByAFreshStart)
+{
+    auto dev1 = Device("COM91");
+    auto dev2 = Device("COM92");
+    const std::string logDir = m_dir.Path().string();
+    std::unique_ptr<CSkiffaDlg> fresh;
+    Run(kTwoLines, [&](CSkiffaDlg& dlg) {
+        RunSetting(
+            dlg,
+            [&](CSetting& s) {
+                SetEdit(s, IDC_NOCOMM_TIME, "45");
+                SetEdit(s, IDC_LIMIT_TIME, "900");
+                SetEdit(s, IDC_KEEP_TIME, "7");
+                qobject_cast<QPlainTextEdit*>(s.GetDlgItem(IDC_CHECK1))->setPlainText("NO CARRIER");
+                qobject_cast<QPlainTextEdit*>(s.GetDlgItem(IDC_AFTER))->setPlainText(" ATH0\r\nbye\t");
+                qobject_cast<QPlainTextEdit*>(s.GetDlgItem(IDC_FULL))->setPlainText("all lines busy");
+                qobject_cast<QCheckBox*>(s.GetDlgItem(IDC_TRAY))->setChecked(true);
+                qobject_cast<QCheckBox*>(s.GetDlgItem(IDC_LOG))->click();
+                SetEdit(s, IDC_LOG_DIR, logDir.c_str());
+            },
+            IDOK);
+        fresh = std::make_unique<CSkiffaDlg>();
+        fresh->m_strIniFile = m_dir.File("korvo.ini");
+        fresh->LoadSettings();
+        EXPECT_EQ(fresh->m_nNoCommTime, 45);
+        EXPECT_EQ(fresh->m_nLimitTime, 900);
+        EXPECT_EQ(fresh->m_nKeepTime, 7);
+        EXPECT_EQ(HangUpString(fresh->m_szCheck1), HangUpString(dlg.m_szCheck1));
+        EXPECT_EQ(HangUpString(fresh->m_szCheck1), "NO CARRIER");
+        EXPECT_EQ(fresh->m_strAfter, dlg.m_strAfter) << "a text with a leading blank must read back whole";
+        EXPECT_EQ(dlg.m_strAfter.front(), ' ');
+        EXPECT_EQ(fresh->m_strFull, "all lines busy");
+        EXPECT_EQ(fresh->m_strLogDir, logDir);
+        EXPECT_EQ(fresh->m_bLog, 1);
+        EXPECT_EQ(GetPrivateProfileIntA("ALL", "TRAY", 0, m_dir.File("korvo.ini")), 1);
+        ASSERT_EQ(fresh->m_aPort.size(), 2u);
+        EXPECT_EQ(fresh->m_aPort[1].m_strName, "COM92");
+    });
 }
 
 }  // namespace
