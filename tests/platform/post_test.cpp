@@ -8,6 +8,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "support/pump.h"
+
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -37,19 +39,7 @@ public:
     std::function<void(int)> onMessage;
 };
 
-// Runs the event loop until done() holds or the deadline passes.
-bool PumpUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+using pump::PumpUntil;
 
 std::vector<int> Range(int from, int to)
 {

@@ -7,6 +7,8 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "support/pump.h"
+
 #include <functional>
 #include <set>
 #include <string>
@@ -52,19 +54,7 @@ public:
     std::vector<Note> notes;
 };
 
-// Runs the event loop until done() holds or the deadline passes.
-bool PumpUntil(const std::function<bool()>& done, int ms = 5000)
-{
-    QDeadlineTimer deadline(ms);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
+using pump::PumpUntil;
 
 void PumpFor(int ms)
 {
