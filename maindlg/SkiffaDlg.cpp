@@ -104,7 +104,7 @@ BOOL CSkiffaDlg::OnInitDialog()
         ShowWindow(SW_HIDE);
     }
     timeBeginPeriod(1);
-    SetTimer(TIMER_TICK, TICK_MS);
+    StartTickIfNeeded();
 
     std::string caption = GetWindowText();
     if (caption.size() > 259)

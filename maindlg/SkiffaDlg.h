@@ -177,6 +177,8 @@ private:
     void OnReleaseTimer(int row);
     void OnConnectTimer(int row);
     void OnTick();
+    bool TickNeeded() const;
+    void StartTickIfNeeded();
     void ParseHostCommands(int row, const BYTE* bytes, int count);
     void AnswerCall(int row);
     void HostDataInCall(int row, const BYTE* bytes, int count);

@@ -68,6 +68,7 @@ void CSkiffaDlg::TakeBackGeneralSettings(const CSetting& dlg)
     m_bTray = dlg.m_bTray;
     m_bLog = dlg.m_bLog;
     m_strLogDir = dlg.m_strLogDir;
+    StartTickIfNeeded();  // a limit set now applies to the calls running
 }
 
 // Opens the dialog for the first selected row. After OK its nine values go

@@ -1,6 +1,7 @@
 // The answering modem of every line: RINGs, the host's AT command lines, the
 // CONNECT line, DTR, the limits and hang-up detection of a call, the hold
 // after it, the timers, and the host's bytes on their way to the caller.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -63,6 +64,7 @@ void CSkiffaDlg::ConnectStep(int row)
     p.m_nLimitCounter = 0;
     p.m_nNoCommCounter = 0;
     p.m_timeConnect = DateTime::GetCurrentTime();
+    StartTickIfNeeded();
 }
 
 // A caller was given the line: ring the host, or connect at once.
@@ -163,9 +165,30 @@ void CSkiffaDlg::OnConnectTimer(int row)
     UpdatePortList();
 }
 
+// The tick runs only while a connected line has something to watch: a limit
+// or its DSR. Otherwise the relay sleeps until the next event.
+bool CSkiffaDlg::TickNeeded() const
+{
+    const bool limited = m_nLimitCount > 0 || m_nNoCommCount > 0;
+    return std::any_of(m_aPort.begin(), m_aPort.end(), [limited](const CPortInfo& p) {
+        return p.m_nState == LINE_CONNECTED && (limited || p.m_bDsr);
+    });
+}
+
+// Never restarts a running tick, so that connects cannot keep putting it off.
+void CSkiffaDlg::StartTickIfNeeded()
+{
+    if (!IsTimerPending(TIMER_TICK) && TickNeeded())
+        SetTimer(TIMER_TICK, TICK_MS);
+}
+
 // The 500 ms tick: call-time and idle limits, and DSR, of every connected line.
 void CSkiffaDlg::OnTick()
 {
+    if (!TickNeeded()) {
+        KillTimer(TIMER_TICK);
+        return;
+    }
     for (size_t i = 0; i < m_aPort.size(); ++i) {
         CPortInfo& p = m_aPort[i];
         if (p.m_nState != LINE_CONNECTED)

@@ -160,6 +160,26 @@ TEST_F(RelayTest, GeneralDialogTakesTimesAndTextsBackWithoutCuttingCalls)
         });
 }
 
+// With nothing to watch the tick sleeps; a limit set during a call wakes it,
+// ends the call on its own, and the tick stops again once no call needs it.
+TEST_F(RelayTest, ALimitSetDuringAnUnwatchedCallWakesTheTick)
+{
+    auto dev = Device("COM91");
+    Run("[COM1]\nNAME=COM91\nRING=0\nCONNECT=0\nDSR=0\n", [&](CSkiffaDlg& dlg) {
+        auto caller = Call(dlg);
+        ASSERT_EQ(dlg.m_aPort[0].m_nState, LINE_CONNECTED);
+        EXPECT_FALSE(dlg.IsTimerPending(TIMER_TICK)) << "a call without limits or DSR keeps the tick going";
+        RunSetting(
+            dlg, [](CSetting& s) { SetEdit(s, IDC_LIMIT_TIME, "1"); }, IDOK);
+        EXPECT_TRUE(dlg.IsTimerPending(TIMER_TICK));
+        EXPECT_TRUE(caller->WaitForEnd()) << "the new limit never ended the call";
+        caller->Close();
+        ASSERT_TRUE(WaitUntil([&] { return !dlg.m_aPort[0].HasCaller(); }));
+        EXPECT_TRUE(WaitUntil([&] { return !dlg.IsTimerPending(TIMER_TICK); }))
+            << "the tick runs on with no call";
+    });
+}
+
 // A new TCP port replaces only the listener: the call goes on, the old port
 // refuses and the new one takes callers. A debug value outside 0 to 2 in the
 // file comes back as 0: every call is cut without a question, the lines are

@@ -237,8 +237,8 @@ TEST_F(RelayTest, LimitsEndTheCallAtTheirTick)
     auto dev = Device("COM71");
     Run(OneLine("RING=0\nCONNECT=0") + "[TIME]\nLIMIT=2\nKEEP=0\n[TEXT]\nAFTER=after\n",
         [&](CSkiffaDlg& dlg) {
-            dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
             auto caller = Call(dlg);
+            dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
             for (int i = 0; i < 3; ++i)
                 Tick(dlg);
             EXPECT_FALSE(caller->WaitForEnd(200ms)) << "three ticks of four";

@@ -142,8 +142,8 @@ TEST_F(RelayTest, HalfCloseIsNotHeldBackByAHostThatKeepsSending)
     auto host = Device("COM71");
     std::unique_ptr<Caller> slow;
     Run("[COM1]\nNAME=COM71\nRING=0\nCONNECT=0\n[TIME]\nLIMIT=1\n", [&](CSkiffaDlg& dlg) {
-        dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
         slow = Call(dlg, 4096);
+        dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
         ShrinkSendBuffer(dlg.m_aPort[0].m_sock);
         const std::string first(300 * 1024, 'a');
         host->FeedFromHost(first);
