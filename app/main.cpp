@@ -1,11 +1,11 @@
 // Process entry: the window framework, then the application object.
-#include "platform/application.h"
+#include <QApplication>
 
 #include "app/SkiffaApp.h"
 
 int main(int argc, char** argv)
 {
-    const std::unique_ptr<QApplication> app = MakeApplication(argc, argv);
+    QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     theApp.InitInstance();
     return 0;

@@ -10,10 +10,6 @@ namespace {
 
 std::function<QString(const FolderPickerRequest&)> g_hook;
 
-// Qt's own dialog, never the desktop's: it runs in the relay's event loop, so
-// calls go on while it is open, where a desktop's dialog would need glib's.
-constexpr QFileDialog::Options kChooserOptions = QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog;
-
 }  // namespace
 
 bool PickFolder(HWND owner, const std::string& title, const std::string& startFolder, std::string& path)
@@ -22,7 +18,7 @@ bool PickFolder(HWND owner, const std::string& title, const std::string& startFo
     const QString chosen =
         g_hook ? g_hook(request)
                : QFileDialog::getExistingDirectory(dynamic_cast<QWidget*>(owner), request.title,
-                                                   request.startFolder, kChooserOptions);
+                                                   request.startFolder, QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty())
         return false;
     const std::string bytes = cp932::FromQString(chosen);
