@@ -23,6 +23,7 @@
 
 #include <bit>
 #include <cstring>
+#include <iterator>
 #include <map>
 
 // The system's values, taken before the macros that carry the Windows Sockets
@@ -76,6 +77,7 @@ struct Entry {
     bool closePosted = false;   // FD_CLOSE is posted once per socket
     int closeError = 0;         // the error word for FD_CLOSE
     bool sentShutdown = false;  // shutdown(SD_SEND or SD_BOTH) was called
+    bool rearmDue = false;      // to be re-armed once its round's notifications are handled
 };
 
 thread_local int t_lastError = 0;
@@ -260,6 +262,7 @@ public:
     // still post a notification, or takes it out when there are none.
     void Rearm(SOCKET s, Entry& e)
     {
+        e.rearmDue = false;
         std::uint32_t mask = 0;
         if (e.listening) {
             if ((e.events & FD_ACCEPT) && e.acceptArmed)
@@ -320,24 +323,45 @@ private:
         epoll_event events[64];
         const int n = Retry([&] { return ::epoll_wait(m_epoll, events, 64, 0); });
         // The notifications reach their windows when this round ends, without
-        // another pass through the event loop.
-        PostBatch batch;
-        for (int i = 0; i < n; ++i, ++m_readyReports)
-            OnReady(static_cast<SOCKET>(events[i].data.u64), events[i].events);
+        // another pass through the event loop. A socket whose FD_READ or
+        // FD_ACCEPT went out is re-armed by the recv or accept that answers
+        // it; only one left unanswered is re-armed here, afterwards.
+        SOCKET due[std::size(events)];
+        size_t dueCount = 0;
+        {
+            PostBatch batch;
+            for (int i = 0; i < n; ++i, ++m_readyReports) {
+                const SOCKET s = static_cast<SOCKET>(events[i].data.u64);
+                if (OnReady(s, events[i].events))
+                    due[dueCount++] = s;
+            }
+        }
+        for (size_t i = 0; i < dueCount; ++i)
+            if (Entry* e = Find(due[i]); e != nullptr && e->rearmDue)
+                Rearm(due[i], *e);
     }
 
-    void OnReady(SOCKET s, std::uint32_t revents)
+    // True when the re-arming is left to the call that answers the
+    // notification posted (see Drain).
+    bool RearmLater(Entry& e)
+    {
+        e.rearmDue = true;
+        return true;
+    }
+
+    bool OnReady(SOCKET s, std::uint32_t revents)
     {
         Entry* e = Find(s);
         if (e == nullptr)
-            return;  // closed since; its handle is never given out again
+            return false;  // closed since; its handle is never given out again
         if (e->listening) {
             if ((revents & EPOLLIN) && (e->events & FD_ACCEPT) && e->acceptArmed) {
                 e->acceptArmed = false;
                 Post(s, *e, FD_ACCEPT, 0);
+                return RearmLater(*e);
             }
             Rearm(s, *e);
-            return;
+            return false;
         }
         const bool ended = (revents & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
         if (ended && !e->peerClosed) {
@@ -347,7 +371,8 @@ private:
         // Unread bytes first, then the close that came with them. Before the
         // end, readability itself says bytes are there.
         const bool unread = ended ? BytesUnread(e->fd) > 0 : (revents & EPOLLIN) != 0;
-        if ((e->events & FD_READ) && e->readArmed && unread) {
+        const bool readPosted = (e->events & FD_READ) && e->readArmed && unread;
+        if (readPosted) {
             e->readArmed = false;
             Post(s, *e, FD_READ, 0);
         }
@@ -358,7 +383,10 @@ private:
             e->writePending = false;
             Post(s, *e, FD_WRITE, 0);
         }
+        if (readPosted)
+            return RearmLater(*e);
         Rearm(s, *e);
+        return false;
     }
 
     std::map<SOCKET, Entry> m_sockets;

@@ -265,6 +265,19 @@ TEST(WinsockTest, UnansweredReadStaysQuiet)
     EXPECT_EQ(Recv(p.server), "cdef");
 }
 
+// The recv that answers FD_READ re-arms the socket; when none comes, the
+// close that follows still comes through.
+TEST(WinsockTest, CloseComesAfterAnUnansweredRead)
+{
+    Pair p(ws::FD_READ | ws::FD_CLOSE);
+    ASSERT_EQ(Send(p.client, "abc"), 3);
+    ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_READ) == 1; }));
+    p.CloseClient();
+    EXPECT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_CLOSE) == 1; }))
+        << "the close went unseen";
+    EXPECT_EQ(p.win.Count(p.server, ws::FD_READ), 1);
+}
+
 // A socket registered for FD_READ alone sees the end of the stream without
 // a notification and without waking the loop again and again.
 TEST(WinsockTest, EndOfStreamWithoutCloseEventStaysQuiet)
