@@ -23,7 +23,6 @@
 
 #include <bit>
 #include <cstring>
-#include <iterator>
 #include <map>
 
 // The system's values, taken before the macros that carry the Windows Sockets
@@ -326,42 +325,32 @@ private:
         // another pass through the event loop. A socket whose FD_READ or
         // FD_ACCEPT went out is re-armed by the recv or accept that answers
         // it; only one left unanswered is re-armed here, afterwards.
-        SOCKET due[std::size(events)];
-        size_t dueCount = 0;
         {
             PostBatch batch;
-            for (int i = 0; i < n; ++i, ++m_readyReports) {
-                const SOCKET s = static_cast<SOCKET>(events[i].data.u64);
-                if (OnReady(s, events[i].events))
-                    due[dueCount++] = s;
-            }
+            for (int i = 0; i < n; ++i, ++m_readyReports)
+                OnReady(static_cast<SOCKET>(events[i].data.u64), events[i].events);
         }
-        for (size_t i = 0; i < dueCount; ++i)
-            if (Entry* e = Find(due[i]); e != nullptr && e->rearmDue)
-                Rearm(due[i], *e);
+        for (int i = 0; i < n; ++i) {
+            const SOCKET s = static_cast<SOCKET>(events[i].data.u64);
+            if (Entry* e = Find(s); e != nullptr && e->rearmDue)
+                Rearm(s, *e);
+        }
     }
 
-    // True when the re-arming is left to the call that answers the
-    // notification posted (see Drain).
-    bool RearmLater(Entry& e)
-    {
-        e.rearmDue = true;
-        return true;
-    }
-
-    bool OnReady(SOCKET s, std::uint32_t revents)
+    void OnReady(SOCKET s, std::uint32_t revents)
     {
         Entry* e = Find(s);
         if (e == nullptr)
-            return false;  // closed since; its handle is never given out again
+            return;  // closed since; its handle is never given out again
         if (e->listening) {
             if ((revents & EPOLLIN) && (e->events & FD_ACCEPT) && e->acceptArmed) {
                 e->acceptArmed = false;
                 Post(s, *e, FD_ACCEPT, 0);
-                return RearmLater(*e);
+                e->rearmDue = true;  // accept re-arms it
+                return;
             }
             Rearm(s, *e);
-            return false;
+            return;
         }
         const bool ended = (revents & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) != 0;
         if (ended && !e->peerClosed) {
@@ -384,9 +373,9 @@ private:
             Post(s, *e, FD_WRITE, 0);
         }
         if (readPosted)
-            return RearmLater(*e);
-        Rearm(s, *e);
-        return false;
+            e->rearmDue = true;  // recv re-arms it
+        else
+            Rearm(s, *e);
     }
 
     std::map<SOCKET, Entry> m_sockets;
