@@ -1,12 +1,17 @@
 // Process entry: the window framework, then the application object.
 #include <QApplication>
+#include <QLocale>
 
 #include "app/SkiffaApp.h"
+#include "platform/translations.h"
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // The toolkit's buttons and folder chooser in the desktop's language
+    // (LANG, LC_MESSAGES, LANGUAGE); English where no catalogue is installed.
+    LoadToolkitTranslations(QLocale::system());
     theApp.InitInstance();
     return 0;
 }

@@ -191,14 +191,19 @@ void DDX_Check(CDataExchange* pDX, unsigned id, int& value)
         if (threeState)
             value =
                 box->checkState() == Qt::PartiallyChecked ? 2 : (box->checkState() == Qt::Checked ? 1 : 0);
+        else if (button->isChecked())
+            value = button->property(kCheckIndeterminate).toBool() ? 2 : 1;
         else
-            value = button->isChecked() ? 1 : 0;
+            value = 0;
         return;
     }
     if (value < 0 || value > 2)
         value = 0;
-    if (threeState)
+    if (threeState) {
         box->setCheckState(value == 2 ? Qt::PartiallyChecked : (value == 1 ? Qt::Checked : Qt::Unchecked));
-    else
-        button->setChecked(value != 0);  // a two-state box shows 2 as set
+    } else {
+        // A two-state box shows 2 as set and keeps it as 2 until it is clicked.
+        button->setChecked(value != 0);
+        button->setProperty(kCheckIndeterminate, value == 2);
+    }
 }

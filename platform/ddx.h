@@ -78,5 +78,8 @@ void DDV_MinMaxInt(CDataExchange* pDX, int value, int minVal, int maxVal);
 void DDX_CBIndex(CDataExchange* pDX, unsigned id, int& index);
 
 // A check box: 0 cleared, 1 set, 2 indeterminate. A value outside 0 to 2 is
-// made 0 before it is shown.
+// made 0 before it is shown. A two-state box shows 2 as set and hands it back
+// as 2 until the user clicks it.
 void DDX_Check(CDataExchange* pDX, unsigned id, int& value);
+// The property of a two-state box that holds 2; a click clears it.
+constexpr const char* kCheckIndeterminate = "skiffaCheckIndeterminate";

@@ -7,6 +7,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPointer>
@@ -44,6 +46,23 @@ public:
 // them.
 thread_local int t_batchDepth = 0;
 thread_local std::vector<QPointer<CDialogEx>> t_batchWindows;
+
+// Whether `owner` owns `window`, directly or through windows it owns.
+bool Owns(const QWidget* owner, const QWidget* window)
+{
+    for (const QWidget* w = window->parentWidget(); w != nullptr; w = w->parentWidget())
+        if (w == owner)
+            return true;
+    return false;
+}
+
+int OwnerCount(const QWidget* window)
+{
+    int n = 0;
+    for (const QWidget* w = window->parentWidget(); w != nullptr; w = w->parentWidget())
+        ++n;
+    return n;
+}
 
 QString Utf8(const char* text)
 {
@@ -368,7 +387,10 @@ void CDialogEx::WireControl(const ControlTemplate& ct, QWidget* w)
         SendMessage(WM_NOTIFY, id, reinterpret_cast<LPARAM>(&hdr));
     };
     if (auto* b = qobject_cast<QAbstractButton*>(w)) {
-        connect(b, &QAbstractButton::clicked, this, [command] { command(BN_CLICKED); });
+        connect(b, &QAbstractButton::clicked, this, [command, b] {
+            b->setProperty(kCheckIndeterminate, false);  // a click sets or clears it plainly
+            command(BN_CLICKED);
+        });
     } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
         // Only the user's choice is a selection change; setting one is not.
         connect(combo, &QComboBox::activated, this, [command] { command(CBN_SELCHANGE); });
@@ -405,6 +427,7 @@ int CDialogEx::DoModal()
     BuildFromTemplate();
     m_destroyed = false;
     m_endPending = false;
+    m_ended = false;
     m_modalResult = IDCANCEL;
     const BOOL focusFirstControl = OnInitDialog();
     // Our own loop rather than QDialog::exec: a dialog that start-up keeps
@@ -429,9 +452,27 @@ void CDialogEx::EndDialog(int result)
 {
     m_modalResult = result;
     m_endPending = true;
+    m_ended = true;  // its modal loop dispatches nothing more to it
+    EndOwnedModalWindows();
     QDialog::setVisible(false);
     if (m_loop != nullptr)
         m_loop->exit(result);
+}
+
+// The modal windows this dialog owns run their loops inside its own, which
+// returns only after theirs: they end with it, cancelled, and a box open
+// above it is answered No.
+void CDialogEx::EndOwnedModalWindows()
+{
+    EndMessageBoxesOwnedBy(this);
+    for (QDialog* owned : findChildren<QDialog*>()) {
+        if (auto* dialog = dynamic_cast<CDialogEx*>(owned)) {
+            if (dialog->m_loop != nullptr && !dialog->m_endPending)
+                dialog->EndDialog(IDCANCEL);
+        } else if (qobject_cast<QMessageBox*>(owned) == nullptr && owned->isVisible()) {
+            owned->reject();  // the folder chooser
+        }
+    }
 }
 
 void CDialogEx::done(int r)
@@ -455,6 +496,11 @@ BOOL CDialogEx::DestroyWindow()
     m_destroyed = true;
     for (auto& [id, timer] : m_timers)
         timer->stop();
+    {
+        // Messages still queued for the window die with it.
+        std::lock_guard<std::mutex> lock(m_postMutex);
+        m_posted.clear();
+    }
     hide();
     return TRUE;
 }
@@ -476,7 +522,7 @@ void CDialogEx::OnCancel()
 bool CDialogEx::PostMessage(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     std::unique_lock<std::mutex> lock(m_postMutex);
-    m_posted.push_back({msg, wParam, lParam});
+    m_posted.push_back({msg, wParam, lParam, ++m_postedSerial});
     if (t_batchDepth > 0) {
         // Only the UI thread opens batches: the batch's end delivers it.
         lock.unlock();
@@ -499,12 +545,22 @@ void CDialogEx::RequestDelivery(std::unique_lock<std::mutex>& lock)
 
 void CDialogEx::DeliverPosted()
 {
+    // One pass delivers what was queued when it began. What the reader
+    // threads post meanwhile waits for the next pass, after the event loop
+    // has given sockets, timers and signals their turn.
+    std::unique_lock<std::mutex> lock(m_postMutex);
+    const std::uint64_t last = m_postedSerial;
+    lock.unlock();
     // A handler may end and destroy the window; then nothing more is delivered.
     const QPointer<CDialogEx> alive(this);
-    for (;;) {
-        std::unique_lock<std::mutex> lock(m_postMutex);
+    while (alive && !m_ended) {
+        lock.lock();
         if (m_posted.empty())
             return;
+        if (m_posted.front().serial > last) {
+            RequestDelivery(lock);
+            return;
+        }
         const Posted m = m_posted.front();
         m_posted.pop_front();
         // A handler may run a modal loop: the messages behind this one must
@@ -514,8 +570,6 @@ void CDialogEx::DeliverPosted()
         else
             lock.unlock();
         WindowProc(m.msg, m.wParam, m.lParam);
-        if (!alive)
-            return;
     }
 }
 
@@ -688,7 +742,26 @@ BOOL CDialogEx::ShowWindow(int cmd)
     case SW_SHOWNORMAL: showNormal(); break;
     default: show(); break;
     }
+    if (cmd != SW_HIDE && cmd != SW_MINIMIZE && cmd != SW_SHOWMINIMIZED && isVisible())
+        ShowOwnedWindows();
     return wasVisible;
+}
+
+// The windows this one owns come back with it: the window manager minimised
+// them along with it. Owners go before the windows they own, so that the
+// innermost ends up in front.
+void CDialogEx::ShowOwnedWindows()
+{
+    std::vector<QWidget*> owned;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && Owns(this, w))
+            owned.push_back(w);
+    std::stable_sort(owned.begin(), owned.end(),
+                     [](const QWidget* a, const QWidget* b) { return OwnerCount(a) < OwnerCount(b); });
+    for (QWidget* w : owned) {
+        w->showNormal();
+        w->raise();
+    }
 }
 
 BOOL CDialogEx::IsIconic() const
@@ -696,10 +769,16 @@ BOOL CDialogEx::IsIconic() const
     return isMinimized() ? TRUE : FALSE;
 }
 
+// While a modal window that this one owns is open, that window takes the
+// keyboard: this one takes no input until it closes.
 void CDialogEx::SetForegroundWindow()
 {
+    QWidget* target = this;
+    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && Owns(this, modal))
+        target = modal;
     raise();
-    activateWindow();
+    target->raise();
+    target->activateWindow();
 }
 
 int CDialogEx::MessageBox(const std::string& text, const std::string& caption, UINT type,
@@ -748,6 +827,8 @@ bool CDialogEx::PreTranslateKey(QKeyEvent* event)
 // focus acts on them.
 bool CDialogEx::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::FocusIn)
+        SelectTextOnFocus(watched, static_cast<QFocusEvent*>(event)->reason());
     if (event->type() == QEvent::KeyPress && watched == QApplication::focusWidget()) {
         auto* key = static_cast<QKeyEvent*>(event);
         if (PreTranslateKey(key))
@@ -756,6 +837,24 @@ bool CDialogEx::eventFilter(QObject* watched, QEvent* event)
             return MultiLineEnter(edit, key);
     }
     return QDialog::eventFilter(watched, event);
+}
+
+// An edit, or an editable combo box, that the dialog gives the focus to (at
+// opening, by Tab, by a mnemonic) has its whole text selected, so that typing
+// replaces it, and so has one it gets back when the window is activated
+// again. A click puts the caret where it lands; the program's own setFocus
+// leaves the text as it is.
+void CDialogEx::SelectTextOnFocus(QObject* control, Qt::FocusReason reason)
+{
+    if (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason && reason != Qt::ShortcutFocusReason &&
+        reason != Qt::ActiveWindowFocusReason)
+        return;
+    if (auto* combo = qobject_cast<QComboBox*>(control); combo != nullptr && combo->lineEdit() != nullptr)
+        combo->lineEdit()->selectAll();
+    else if (auto* edit = qobject_cast<QLineEdit*>(control))
+        edit->selectAll();
+    else if (auto* text = qobject_cast<QPlainTextEdit*>(control))
+        text->selectAll();
 }
 
 // Enter in a multi-line edit starts a new line only with the want-return

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDialog>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
@@ -80,7 +81,8 @@ public:
     // Builds the window, runs OnInitDialog, shows it and runs its modal loop
     // until EndDialog; then DestroyWindow. Returns the EndDialog result.
     int DoModal();
-    // Ends the modal loop with the result; DestroyWindow follows.
+    // Ends the modal loop with the result, and the modal windows it owns;
+    // DestroyWindow follows.
     void EndDialog(int result);
 
     HWND GetSafeHwnd() { return this; }
@@ -89,7 +91,9 @@ public:
     bool PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     LRESULT SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
-    // Delivers the posted messages waiting now, in order (UI thread only).
+    // Delivers the posted messages waiting now, in order, and none posted
+    // meanwhile (UI thread only). Nothing is delivered once the dialog has
+    // ended.
     void DeliverPosted();
 
     // Timers by id: setting a pending id restarts it; each expiry sends
@@ -105,8 +109,11 @@ public:
     // Window text and showing, in code-page text.
     void SetWindowText(const std::string& text);
     std::string GetWindowText() const;
+    // Showing the window also brings back the windows it owns.
     BOOL ShowWindow(int cmd);
     BOOL IsIconic() const;
+    // Raises the window and gives the keyboard to it, or to the modal window
+    // open above it.
     void SetForegroundWindow();
 
     // A message box owned by this window (see platform/msgbox.h).
@@ -165,6 +172,7 @@ private:
         UINT msg;
         WPARAM wParam;
         LPARAM lParam;
+        std::uint64_t serial;  // the order of posting, from 1
     };
     // Asks the event loop for a delivery unless one is asked for already;
     // with m_postMutex held (released on return).
@@ -183,6 +191,9 @@ private:
     void ExecuteDlgInit();
     void FocusFirstTabStop();
     bool PreTranslateKey(QKeyEvent* event);
+    static void SelectTextOnFocus(QObject* control, Qt::FocusReason reason);
+    void EndOwnedModalWindows();
+    void ShowOwnedWindows();
     bool MultiLineEnter(QPlainTextEdit* edit, QKeyEvent* event);
     UINT EnterCommandId() const;
 
@@ -195,6 +206,7 @@ private:
     QPaintEvent* m_paintEvent = nullptr;  // the paint in progress
     int m_modalResult = IDCANCEL;
     bool m_endPending = false;
+    bool m_ended = false;  // from EndDialog until the next DoModal
     bool m_systemCloseDisabled = false;
     bool m_built = false;
     bool m_destroyed = false;
@@ -204,5 +216,6 @@ private:
     // Qt's queue while m_deliveryRequested is set.
     std::mutex m_postMutex;
     std::deque<Posted> m_posted;
+    std::uint64_t m_postedSerial = 0;  // of the last message posted
     bool m_deliveryRequested = false;
 };

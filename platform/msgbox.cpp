@@ -94,6 +94,10 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     } else {
         box.setStandardButtons(QMessageBox::Ok);
     }
+    // Modal to its owner only, as the system's boxes are: the program's other
+    // windows, its tray icon among them, still take clicks.
+    if (parent != nullptr)
+        box.setWindowModality(Qt::WindowModal);
     g_openBoxes.push_back(&box);
     const int r = box.exec();
     g_openBoxes.erase(std::find(g_openBoxes.begin(), g_openBoxes.end(), &box));
@@ -109,12 +113,33 @@ void ResetMessageBoxEndForTesting()
     g_ending = false;
 }
 
+namespace {
+
+void AnswerNegatively(QMessageBox* box)
+{
+    const bool yesNo = box->standardButtons() & QMessageBox::No;
+    box->done(yesNo ? QMessageBox::No : QMessageBox::Ok);
+}
+
+}  // namespace
+
 void EndMessageBoxes()
 {
     g_ending = true;
+    for (QMessageBox* box : g_openBoxes)
+        AnswerNegatively(box);
+}
+
+void EndMessageBoxesOwnedBy(HWND owner)
+{
+    const auto* window = dynamic_cast<QWidget*>(owner);
     for (QMessageBox* box : g_openBoxes) {
-        const bool yesNo = box->standardButtons() & QMessageBox::No;
-        box->done(yesNo ? QMessageBox::No : QMessageBox::Ok);
+        for (const QWidget* w = box->parentWidget(); w != nullptr; w = w->parentWidget()) {
+            if (w == window) {
+                AnswerNegatively(box);
+                break;
+            }
+        }
     }
 }
 

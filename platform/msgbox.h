@@ -1,5 +1,5 @@
-// Message boxes: modal, owned by a window, in code-page text. While one is
-// open its modal loop keeps dispatching every other message.
+// Message boxes: modal to the window that owns them, in code-page text. While
+// one is open its modal loop keeps dispatching every other message.
 //
 // Every box is also written to stderr, in UTF-8, with the detail its caller
 // has from the system (a device path, the system's reason), so that a journal
@@ -39,6 +39,9 @@ int AfxMessageBox(const std::string& text, UINT type, HWND owner = nullptr);
 // were answered with its negative (No, or OK for a box without a choice), and
 // answers every later box so at once, without showing it.
 void EndMessageBoxes();
+// Closes the boxes open now that `owner` owns, directly or through its owned
+// windows, answered negatively in the same way; later boxes are shown.
+void EndMessageBoxesOwnedBy(HWND owner);
 void ResetMessageBoxEndForTesting();
 
 // What a test sees of a box it answers.

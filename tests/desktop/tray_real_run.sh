@@ -114,12 +114,18 @@ click_in() {
 start_skiffa() {
   mkdir -p "$work/$1"
   cp "$exe" "$work/$1/skiffa"
-  # A port nothing else is likely to use: a box about a busy port would stop
-  # the run. Below the kernel's range for outgoing connections, which the
-  # tests running beside this one use by the thousand.
-  local low; low=$(awk '{print $1}' /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || echo 32768)
-  [ "${low:-0}" -gt 13024 ] || low=32768
-  printf '[SERVER]\nPORT=%d\n[ALL]\nTRAY=%s\n' $((low - 12000 + RANDOM % 12000)) "$2" >"$work/$1/korvo.ini"
+  # A port nothing else uses: a box about a busy port would stop the run.
+  # Below the kernel's range for outgoing connections, which the tests
+  # running beside this one use by the thousand, and, as the tests beside it
+  # take their listeners' ports from the same span, one nobody listens on.
+  local low port
+  low=$(awk '{print $1}' /proc/sys/net/ipv4/ip_local_port_range 2>/dev/null || echo 32768)
+  [ "${low:-0}" -gt 2048 ] || low=32768
+  for _ in $(seq 100); do
+    port=$((1024 + (RANDOM * 32768 + RANDOM) % (low - 1024)))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+  done
+  printf '[SERVER]\nPORT=%d\n[ALL]\nTRAY=%s\n' "$port" "$2" >"$work/$1/korvo.ini"
   "$work/$1/skiffa" >"$work/$1/out.log" 2>&1 &
   skiffa_pid=$!
   pids+=($skiffa_pid)

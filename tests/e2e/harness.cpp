@@ -380,19 +380,6 @@ bool Exchange(Stream& a, std::string_view out_a, size_t want_a, Stream& b, std::
 
 // --- scratch folder and the relay process --------------------------------------
 
-int FreeTcpPort()
-{
-    Fd s(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    socklen_t len = sizeof a;
-    if (!s || ::bind(s.get(), reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s.get(), reinterpret_cast<sockaddr*>(&a), &len) != 0)
-        return -1;
-    return ntohs(a.sin_port);
-}
-
 std::filesystem::path OwnFolder()
 {
     std::error_code ec;

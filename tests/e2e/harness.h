@@ -6,6 +6,7 @@
 // pieces as the end-to-end tests.
 #pragma once
 
+#include "support/free_port.h"
 #include "support/telnet_offers.h"
 
 #include <arpa/inet.h>
@@ -197,8 +198,9 @@ bool Exchange(Stream& a, std::string_view out_a, size_t want_a, Stream& b, std::
 
 // --- scratch folder and the relay process --------------------------------------
 
-// A TCP port that nobody uses right now: bound to port 0, read back, released.
-int FreeTcpPort();
+// A TCP port that nobody uses right now, the same choice the in-process
+// tests make.
+using scratch::FreeTcpPort;
 
 // The folder of the running executable; built programs lie side by side there.
 std::filesystem::path OwnFolder();

@@ -194,11 +194,17 @@ TEST(MainDialog, ChildReportsServiceMode)
 {
     if (std::getenv("SKIFFA_SERVICE_MODE_CHILD") == nullptr)
         GTEST_SKIP() << "runs only as the child of ServiceModeFollowsTheParentProcess";
-    ScratchModule module;
-    module.WriteIni(FreePortLine());
-    CSkiffaDlg dlg;
-    RunDialog(dlg, [] {});
-    std::_Exit(dlg.m_bServiceMode ? 0 : 1);
+    bool serviceMode = false;
+    {
+        // Gone before the exit below, which runs no destructors, so the
+        // scratch folder goes with it.
+        ScratchModule module;
+        module.WriteIni(FreePortLine());
+        CSkiffaDlg dlg;
+        RunDialog(dlg, [] {});
+        serviceMode = dlg.m_bServiceMode;
+    }
+    std::_Exit(serviceMode ? 0 : 1);
 }
 
 TEST(MainDialog, ServiceModeFollowsTheParentProcess)

@@ -216,6 +216,9 @@ protected:
     }
 
     scratch::TempDir m_dir{"skiffa-relay-"};
+    // The byte trace and a daily log without a folder go to the current
+    // directory: the test's own folder, not wherever the suite was started.
+    scratch::WorkIn m_work{m_dir.Path()};
     std::vector<std::string> m_devices;
     std::vector<MessageBoxRecord> m_boxes;
 };

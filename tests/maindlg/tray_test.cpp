@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QImage>
 #include <QPixmap>
+#include <QPushButton>
 
 #include "platform/cp932.h"
 #include "platform/menu.h"
@@ -208,5 +209,42 @@ TEST_F(TrayTest, ServiceHostedMinimiseHasNoIconAndPaintsTheIcon)
         // Only the command itself brings it back.
         dlg.SendMessage(WM_COMMAND, ID_TRAY_SHOW, 0);
         EXPECT_TRUE(dlg.isVisible());
+    });
+}
+
+// A settings dialog open when the window goes into the tray, and minimised by
+// the window manager with it, comes back with the window, in front; the tray
+// menu's exit then ends the program, the dialog cancelled with it.
+TEST_F(TrayTest, AnOpenDialogComesBackWithTheWindowAndEndsWithIt)
+{
+    TestTrayShell shell;
+    MenuLog menu(ID_TRAY_EXIT);
+    bool rescued = false;
+    Run("", [&](CSkiffaDlg& dlg) {
+        ASSERT_TRUE(WaitShown(dlg));
+        QTimer::singleShot(0, &dlg, [&] {
+            QWidget* setting = QApplication::activeModalWidget();
+            ASSERT_NE(setting, nullptr);
+            ASSERT_TRUE(MinimiseIntoTray(dlg));
+            MinimiseFromOutside(*setting);
+            ASSERT_TRUE(WaitUntil([&] { return setting->isMinimized(); }));
+            ASSERT_TRUE(shell.Click(&dlg, WM_LBUTTONUP));
+            ASSERT_TRUE(WaitShown(dlg));
+            EXPECT_TRUE(WaitUntil([&] { return !setting->isMinimized(); })) << "the dialog stayed minimised";
+            EXPECT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == setting; }))
+                << "the dialog is not in front";
+            ASSERT_TRUE(MinimiseIntoTray(dlg));
+            ASSERT_TRUE(shell.Click(&dlg, WM_RBUTTONUP));
+        });
+        // Should the exit leave the dialog open, it is cancelled here instead.
+        QTimer::singleShot(20s, &dlg, [&] {
+            if (auto* open = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+                rescued = true;
+                open->reject();
+            }
+        });
+        qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_SETTING))->click();
+        EXPECT_FALSE(rescued) << "the exit did not end the dialog";
+        EXPECT_EQ(menu.menus.size(), 1u);
     });
 }

@@ -1,8 +1,11 @@
 // Message boxes: the answers a closed box gives, and the application box's
 // caption.
+#include <QEvent>
+#include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include "platform/dialog.h"
 #include "platform/module.h"
 #include "platform/msgbox.h"
 
@@ -75,4 +78,31 @@ TEST(MessageBoxes, OffscreenBoxesAnswerThemselvesOnStderr)
                    "[COM2 (/dev/ttyS1): No such file or directory]\n"
                    "caption: line one line two\n")
         << "the text in UTF-8, line breaks as one blank, the detail in brackets";
+}
+
+// A box is modal to its owner only: while it is open, a window that it does
+// not belong to (the tray icon's, say) is not blocked and still takes clicks.
+TEST(MessageBoxes, OnlyTheOwnerIsBlockedWhileABoxIsOpen)
+{
+    ShownBoxes shown;
+    static const DialogTemplate kWindow{1, 40, 20, "window", "Sans", 9, TS_NONE, {}, {}};
+    CDialogEx owner(kWindow);
+    CDialogEx other(kWindow);
+    owner.show();
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    struct BlockWatch : QObject {
+        bool blocked = false;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            blocked |= e->type() == QEvent::WindowBlocked;
+            return false;
+        }
+    } ownerWatch, otherWatch;
+    owner.installEventFilter(&ownerWatch);
+    other.installEventFilter(&otherWatch);
+    QTimer::singleShot(0, [&] { EndMessageBoxesOwnedBy(&owner); });
+    EXPECT_EQ(MessageBoxA(&owner, "question?", "caption", MB_YESNO), IDNO);
+    EXPECT_TRUE(ownerWatch.blocked);
+    EXPECT_FALSE(otherWatch.blocked) << "the box blocked a window it does not belong to";
 }

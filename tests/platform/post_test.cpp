@@ -132,4 +132,22 @@ TEST(PostTest, DestroyedWindowGetsNothingMore)
     EXPECT_EQ(seen, (std::vector<int>{1}));
 }
 
+// A dialog that has ended gets none of the messages queued behind the one
+// that ended it, even those of the same delivery pass.
+TEST(PostTest, EndedDialogGetsNothingMore)
+{
+    Window w;
+    w.onMessage = [&](int n) {
+        if (n == 1)
+            w.EndDialog(IDOK);
+    };
+    QTimer::singleShot(0, &w, [&] {
+        for (int i = 1; i <= 3; ++i)
+            w.PostMessage(kMsg, static_cast<WPARAM>(i), 0);
+    });
+    EXPECT_EQ(w.DoModal(), IDOK);
+    PumpUntil([] { return false; }, 50);
+    EXPECT_EQ(w.got, (std::vector<int>{1}));
+}
+
 }  // namespace

@@ -52,20 +52,12 @@ private:
 // Runs the test in a temporary current directory, where debug.log lands.
 class CurrentDirectory {
 public:
-    CurrentDirectory() : m_old(std::filesystem::current_path())
-    {
-        std::filesystem::current_path(m_dir.Path());
-    }
-    ~CurrentDirectory() { std::filesystem::current_path(m_old); }
-    CurrentDirectory(const CurrentDirectory&) = delete;
-    CurrentDirectory& operator=(const CurrentDirectory&) = delete;
-
     std::string path() const { return m_dir.Path().string(); }
     std::string File(const std::string& name) const { return m_dir.File(name); }
 
 private:
     scratch::TempDir m_dir{"skiffa-serial-"};
-    std::filesystem::path m_old;
+    scratch::WorkIn m_work{m_dir.Path()};
 };
 
 struct Message {

@@ -110,10 +110,10 @@ TEST(PortSettingDialog, ShowsItsValuesAndHandsBackWhatItShows)
         Fields back;
     };
     const Case cases[] = {
-        {{115200, 8, 1, 0, 0, 1, 2, 1000, 2000},  // a two-state box shows 2 as set
+        {{115200, 8, 1, 0, 0, 1, 2, 1000, 2000},  // a two-state box shows 2 as set, keeps it as 2
          "115200bps|8bit|1bit|None|なし|ATA受信後",
          {true, false, true},
-         {115200, 8, 1, 0, 0, 1, 1, 1000, 2000}},
+         {115200, 8, 1, 0, 0, 1, 2, 1000, 2000}},
         {{9600, 8, 2, 1, 3, 2, 0, 0, 10000},
          "9600bps|8bit|2bit|Odd|3回|RING送出終了後",
          {false, true, false},

@@ -214,7 +214,7 @@ TEST_F(SettingTest, QuestionOnlyWhenThePoolChangedWhileUsersAreConnected)
     dlg->m_strAfter = "bye\rnow\nthen\r\n";
     dlg->m_strFull = Sjis("満杯です\r\n");
     dlg->m_bTray = 3;
-    dlg->m_bDebugLog = 1;
+    dlg->m_bDebugLog = 2;
     EXPECT_EQ(Run([&] {
                   Edit(IDC_KEEP_TIME)->setText("5");
                   Click(IDOK);
@@ -226,7 +226,7 @@ TEST_F(SettingTest, QuestionOnlyWhenThePoolChangedWhileUsersAreConnected)
     EXPECT_EQ(dlg->m_strAfter, "bye\rnow\nthen\r\n");
     EXPECT_EQ(dlg->m_strFull, Sjis("満杯です\r\n"));
     EXPECT_EQ(dlg->m_bTray, 0) << "3 is shown as a clear box";
-    EXPECT_EQ(dlg->m_bDebugLog, 1) << "carried through the hidden box";
+    EXPECT_EQ(dlg->m_bDebugLog, 2) << "carried through the hidden box unchanged";
 
     // A port added and removed again: the lists look as before, yet it counts.
     Fresh();
@@ -315,6 +315,32 @@ TEST_F(SettingTest, EnterAndEscActOnlyInTheMultiLineEdits)
               (std::vector<unsigned>{IDC_FREE_PORTS, IDC_USE_PORTS, IDC_NOCOMM_TIME, IDC_LIMIT_TIME,
                                      IDC_KEEP_TIME, IDC_CHECK1, IDC_CHECK2, IDC_AFTER, IDC_FULL, IDC_LOG,
                                      IDC_LOG_DIR, IDC_BROWSE, IDC_TRAY, IDOK, IDCANCEL, IDC_TCP_PORT}));
+}
+
+// What the dialog gives the focus to, at opening, by a mnemonic or by Tab,
+// has its whole text selected, so typing replaces it; a click puts the caret
+// where it lands.
+TEST_F(SettingTest, TypingReplacesAFieldTheDialogFocused)
+{
+    dlg->m_nPort = 23;
+    dlg->m_nLimitTime = 30;
+    dlg->m_strCheck[0] = "NO CARRIER";
+    Run([&] {
+        QTest::keyClicks(QApplication::focusWidget(), "2401");
+        EXPECT_EQ(Item<QComboBox>(IDC_TCP_PORT)->currentText().toStdString(), "2401") << "at opening";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_N, Qt::AltModifier);
+        QTest::keyClicks(QApplication::focusWidget(), "5");
+        EXPECT_EQ(Edit(IDC_NOCOMM_TIME)->text().toStdString(), "5") << "by a mnemonic";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_U, Qt::AltModifier);
+        QTest::keyClicks(QApplication::focusWidget(), "BYE");
+        EXPECT_EQ(GetEditText(Item<QPlainTextEdit>(IDC_CHECK1)), "BYE") << "a multi-line edit";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClicks(QApplication::focusWidget(), "7");
+        EXPECT_EQ(Edit(IDC_KEEP_TIME)->text().toStdString(), "7") << "by Tab";
+        QTest::mouseClick(Edit(IDC_LIMIT_TIME), Qt::LeftButton, {}, QPoint(2, 5));
+        QTest::keyClicks(QApplication::focusWidget(), "1");
+        EXPECT_EQ(Edit(IDC_LIMIT_TIME)->text().toStdString(), "130") << "a click selects nothing";
+    });
 }
 
 TEST_F(SettingTest, LogSwitchAndFolderChoice)

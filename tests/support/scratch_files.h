@@ -1,4 +1,5 @@
-// A temporary folder of a test's own, and whole-file byte reads and writes.
+// A temporary folder of a test's own, the process working in it, and
+// whole-file byte reads and writes.
 #pragma once
 
 #include <filesystem>
@@ -40,6 +41,28 @@ public:
 
 private:
     std::filesystem::path m_path;
+};
+
+// Makes `folder` the process's current directory while it lives, so what the
+// code under test writes beside itself (the byte trace's debug.log, a daily
+// log without a folder of its own) lands there; the previous one comes back
+// when it goes. Declare it after the TempDir it names.
+class WorkIn {
+public:
+    explicit WorkIn(const std::filesystem::path& folder) : m_old(std::filesystem::current_path())
+    {
+        std::filesystem::current_path(folder);
+    }
+    ~WorkIn()
+    {
+        std::error_code ec;
+        std::filesystem::current_path(m_old, ec);
+    }
+    WorkIn(const WorkIn&) = delete;
+    WorkIn& operator=(const WorkIn&) = delete;
+
+private:
+    std::filesystem::path m_old;
 };
 
 inline void WriteBytes(const std::string& path, const std::string& bytes)
