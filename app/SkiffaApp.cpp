@@ -1,9 +1,9 @@
 // Application start-up.
 #include "app/SkiffaApp.h"
 
-#include "platform/msgbox.h"
-#include "platform/signals.h"
-#include "platform/winsock.h"
+#include "platform/windows/msgbox.h"
+#include "platform/windows/signals.h"
+#include "platform/sockets/winsock.h"
 #include "resources/resource.h"
 #include "resources/ResString.h"
 #include "maindlg/SkiffaDlg.h"

@@ -1,7 +1,7 @@
 // The application object: starts the socket layer and runs the main dialog.
 #pragma once
 
-#include "platform/wintypes.h"
+#include "platform/base/wintypes.h"
 
 class CSkiffaApp {
 public:

@@ -3,7 +3,7 @@
 #include <QLocale>
 
 #include "app/SkiffaApp.h"
-#include "platform/translations.h"
+#include "platform/windows/translations.h"
 
 int main(int argc, char** argv)
 {

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "support/comm_pty.h"
-#include "platform/message.h"
-#include "platform/module.h"
+#include "platform/base/message.h"
+#include "platform/base/module.h"
 #include "serial/SerialPort.h"
 
 namespace {

@@ -2,11 +2,11 @@
 // relay in its fixed order, and the end that drops every line.
 #include "maindlg/SkiffaDlg.h"
 
-#include "platform/module.h"
-#include "platform/process.h"
-#include "platform/profile.h"
-#include "platform/system.h"
-#include "platform/winsock.h"
+#include "platform/base/module.h"
+#include "platform/system/process.h"
+#include "platform/system/profile.h"
+#include "platform/system/system.h"
+#include "platform/sockets/winsock.h"
 #include "resources/dialogs.h"
 #include "resources/icon.h"
 #include "resources/resource.h"

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/controls.h"
-#include "platform/dialog.h"
-#include "platform/tray.h"
+#include "platform/windows/controls.h"
+#include "platform/windows/dialog.h"
+#include "platform/windows/tray.h"
 #include "relay/CallerOutput.h"
 #include "relay/PortInfo.h"
 #include "settings/UserCount.h"
@@ -148,6 +148,9 @@ protected:
 private:
     void BuildMessageMap();
     void SetupColumns();
+    // The record of list row `row` (row i shows record i).
+    CPortInfo& Port(int row) { return m_aPort[static_cast<size_t>(row)]; }
+    const CPortInfo& Port(int row) const { return m_aPort[static_cast<size_t>(row)]; }
 
     // Window side (SkiffaDlgWindow.cpp, SkiffaDlgExit.cpp, SkiffaDlgMenus.cpp).
     void BringToForeground();

@@ -1,7 +1,7 @@
 // The settings dialogs seen from the main window: filling them, and applying
 // and storing what comes back after OK.
-#include "platform/system.h"
-#include "platform/winsock.h"
+#include "platform/system/system.h"
+#include "platform/sockets/winsock.h"
 #include "settings/PortSetting.h"
 #include "settings/Setting.h"
 #include "maindlg/SkiffaDlg.h"
@@ -80,13 +80,13 @@ void CSkiffaDlg::OnBnClickedComPort()
     if (row < 0 || static_cast<size_t>(row) >= m_aPort.size())
         return;
     CPortSetting dlg(this);
-    dlg.LoadFrom(m_aPort[static_cast<size_t>(row)]);
+    dlg.LoadFrom(Port(row));
     dlg.m_strPortName = m_listPort.GetItemText(row, 0);
     dlg.m_bConfirm = true;
     if (dlg.DoModal() != IDOK)
         return;
     // The records are not added or removed while the dialog is open.
-    dlg.StoreInto(m_aPort[static_cast<size_t>(row)]);
+    dlg.StoreInto(Port(row));
     ClosePorts();
     Sleep(PORT_CLOSE_PAUSE_MS);
     SetupPorts();

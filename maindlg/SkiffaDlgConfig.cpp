@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform/cp932.h"
-#include "platform/profile.h"
+#include "platform/system/cp932.h"
+#include "platform/system/profile.h"
 #include "resources/resource.h"
 #include "resources/ResString.h"
 #include "maindlg/SkiffaDlg.h"
@@ -122,7 +122,7 @@ void CSkiffaDlg::SaveSettings()
 
     const int count = static_cast<int>(m_aPort.size());
     for (int i = 0; i < count; ++i) {
-        const CPortInfo& port = m_aPort[static_cast<size_t>(i)];
+        const CPortInfo& port = Port(i);
         const std::string section = PortSection(i + 1);
         ini.WriteString(section, "NAME", port.m_strName);
         ini.WriteInt(section, "SPEED", port.m_nSpeed);

@@ -2,7 +2,7 @@
 // and the tray menu's exit, each with its question. A program a service host
 // started is never asked about: its Exit button does nothing, the other two
 // end it at once.
-#include "platform/msgbox.h"
+#include "platform/windows/msgbox.h"
 #include "resources/resource.h"
 #include "resources/ResString.h"
 #include "maindlg/SkiffaDlg.h"

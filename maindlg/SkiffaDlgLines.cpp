@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/comm.h"
+#include "platform/comm/comm.h"
 #include "relay/modem.h"
 #include "relay/telnet.h"
 #include "serial/DebugLog.h"
@@ -26,7 +26,7 @@ constexpr UINT kModemInitMs = 3000;
 
 void CSkiffaDlg::WriteToHost(int row, const void* bytes, int len)
 {
-    CSerialPort* port = m_aPort[static_cast<size_t>(row)].m_pComm;
+    CSerialPort* port = Port(row).m_pComm;
     if (port != nullptr)
         port->Write(static_cast<const BYTE*>(bytes), len);
 }
@@ -34,20 +34,19 @@ void CSkiffaDlg::WriteToHost(int row, const void* bytes, int len)
 void CSkiffaDlg::SendConnect(int row)
 {
     char buf[260];
-    const int n =
-        std::snprintf(buf, sizeof buf, "CONNECT %d\r\n", m_aPort[static_cast<size_t>(row)].m_nSpeed);
+    const int n = std::snprintf(buf, sizeof buf, "CONNECT %d\r\n", Port(row).m_nSpeed);
     WriteToHost(row, buf, n);
 }
 
 void CSkiffaDlg::RaiseDtr(int row)
 {
-    if (CSerialPort* port = m_aPort[static_cast<size_t>(row)].m_pComm)
+    if (CSerialPort* port = Port(row).m_pComm)
         port->SetDTR(true);
 }
 
 void CSkiffaDlg::DropDtr(int row)
 {
-    if (CSerialPort* port = m_aPort[static_cast<size_t>(row)].m_pComm)
+    if (CSerialPort* port = Port(row).m_pComm)
         port->SetDTR(false);
 }
 
@@ -56,7 +55,7 @@ void CSkiffaDlg::DropDtr(int row)
 // Every entry into LINE_CONNECTED.
 void CSkiffaDlg::ConnectStep(int row)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     p.m_nState = LINE_CONNECTED;
     p.m_nCheckPos[0] = 0;
     p.m_nCheckPos[1] = 0;
@@ -70,7 +69,7 @@ void CSkiffaDlg::ConnectStep(int row)
 // A caller was given the line: ring the host, or connect at once.
 void CSkiffaDlg::CallStart(int row)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     // The call's time until the line connects: a caller who leaves before
     // that is logged with the time he came, not an earlier call's.
     p.m_timeConnect = DateTime::GetCurrentTime();
@@ -91,7 +90,7 @@ void CSkiffaDlg::CallStart(int row)
 // the day's log line.
 void CSkiffaDlg::CallerGone(int row)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     if (!p.m_bCheckHit && !m_strAfter.empty())
         WriteToHost(row, m_strAfter.data(), static_cast<int>(m_strAfter.size()));
     p.m_sock = INVALID_SOCKET;
@@ -129,7 +128,7 @@ void CSkiffaDlg::OnTimer(UINT id)
 
 void CSkiffaDlg::OnRingTimer(int row)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     if (p.m_nState != LINE_RINGING)
         return;
     p.m_nRingSent += 1;
@@ -148,7 +147,7 @@ void CSkiffaDlg::OnRingTimer(int row)
 
 void CSkiffaDlg::OnReleaseTimer(int row)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     if (p.m_nState != LINE_HOLD && p.m_nState != LINE_MODEM_INIT)
         return;
     p.m_nState = LINE_IDLE;
@@ -157,7 +156,7 @@ void CSkiffaDlg::OnReleaseTimer(int row)
 
 void CSkiffaDlg::OnConnectTimer(int row)
 {
-    if (m_aPort[static_cast<size_t>(row)].m_nState != LINE_WAIT_CONNECT)
+    if (Port(row).m_nState != LINE_WAIT_CONNECT)
         return;
     RaiseDtr(row);
     SendConnect(row);
@@ -208,7 +207,7 @@ void CSkiffaDlg::OnTick()
 // are never cut for a signal it cannot carry.
 bool CSkiffaDlg::DsrIsOn(int row)
 {
-    const CSerialPort* port = m_aPort[static_cast<size_t>(row)].m_pComm;
+    const CSerialPort* port = Port(row).m_pComm;
     if (port == nullptr || port->m_hComm == INVALID_HANDLE_VALUE)
         return false;
     DWORD status = 0;
@@ -245,7 +244,7 @@ LRESULT CSkiffaDlg::OnComData(WPARAM wParam, LPARAM lParam)
 
 void CSkiffaDlg::ParseHostCommands(int row, const BYTE* bytes, int count)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     for (int i = 0; i < count; ++i) {
         const HostLine line = FeedHostByte(p.m_szCmd, p.m_nCmdLen, bytes[i]);
         if (line == HostLine::None)
@@ -267,7 +266,7 @@ void CSkiffaDlg::ParseHostCommands(int row, const BYTE* bytes, int count)
 // The host answered with ATA.
 void CSkiffaDlg::AnswerCall(int row)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     KillTimer(TIMER_RING + static_cast<UINT>(row));
     bool waiting = false;
     if (p.m_nConnect == CONNECT_AFTER_ATA) {
@@ -288,7 +287,7 @@ void CSkiffaDlg::AnswerCall(int row)
 
 void CSkiffaDlg::HostDataInCall(int row, const BYTE* bytes, int count)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     SendToCaller(row, bytes, count);
     p.m_nNoCommCounter = 0;
     const char* strings[2] = {m_szCheck1, m_szCheck2};
@@ -305,7 +304,7 @@ void CSkiffaDlg::HostDataInCall(int row, const BYTE* bytes, int count)
 // The host's bytes to the row's caller, every 0xFF doubled.
 void CSkiffaDlg::SendToCaller(int row, const BYTE* bytes, int count)
 {
-    const CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    const CPortInfo& p = Port(row);
     if (!p.HasCaller())
         return;
     BYTE out[2 * COM_SLOT_SIZE];  // every byte 0xFF, doubled

@@ -2,9 +2,9 @@
 // turned away, appended to Korvo_<yymmdd>.log of the local day.
 #include <cstdio>
 
-#include "platform/clock.h"
-#include "platform/cp932.h"
-#include "platform/module.h"
+#include "platform/base/clock.h"
+#include "platform/system/cp932.h"
+#include "platform/base/module.h"
 #include "maindlg/SkiffaDlg.h"
 
 namespace {
@@ -43,7 +43,7 @@ void CSkiffaDlg::WriteLog(int row)
     if (row == -1) {
         line = "Full," + now.Format("%H:%M:%S");
     } else {
-        const CPortInfo& port = m_aPort[static_cast<size_t>(row)];
+        const CPortInfo& port = Port(row);
         line = port.m_strName + "," + port.m_timeConnect.Format("%H:%M:%S") + "," + now.Format("%H:%M:%S");
     }
     line += '\n';

@@ -1,7 +1,7 @@
 // The main dialog's pop-up menus, the commands that stand for its buttons,
 // and the help file.
-#include "platform/help.h"
-#include "platform/menu.h"
+#include "platform/windows/help.h"
+#include "platform/windows/menu.h"
 #include "resources/menus.h"
 #include "resources/resource.h"
 #include "maindlg/SkiffaDlg.h"

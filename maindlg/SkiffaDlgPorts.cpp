@@ -2,11 +2,11 @@
 // rows, and closing every line for a settings change.
 #include <cstdio>
 
-#include "platform/comm.h"
-#include "platform/cp932.h"
-#include "platform/msgbox.h"
-#include "platform/system.h"
-#include "platform/winsock.h"
+#include "platform/comm/comm.h"
+#include "platform/system/cp932.h"
+#include "platform/windows/msgbox.h"
+#include "platform/system/system.h"
+#include "platform/sockets/winsock.h"
 #include "resources/resource.h"
 #include "serial/DebugLog.h"
 #include "serial/SerialPort.h"
@@ -69,7 +69,7 @@ void CSkiffaDlg::SetupPorts()
 // next opened; true when the row was taken out.
 bool CSkiffaDlg::RetireLineIfDeviceGone(int row)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     if (p.m_pComm == nullptr || !p.m_pComm->DeviceGone())
         return false;
     ReleasePort(row);

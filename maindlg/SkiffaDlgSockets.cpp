@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/msgbox.h"
-#include "platform/winsock.h"
+#include "platform/windows/msgbox.h"
+#include "platform/sockets/winsock.h"
 #include "relay/telnet.h"
 #include "resources/resource.h"
 #include "serial/DebugLog.h"
@@ -128,7 +128,7 @@ void CSkiffaDlg::OnAccept()
         UpdatePortList();
         return;
     }
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     p.m_sock = s;
     p.m_strAddress = IpToString(addr.sin_addr.s_addr);
     p.m_bNegotiating = true;
@@ -154,7 +154,7 @@ void CSkiffaDlg::OnSocketReceive(int row)
 // the caller's close that finds nothing more writes nothing.
 int CSkiffaDlg::ReceiveFromCaller(int row, bool atClose)
 {
-    CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    CPortInfo& p = Port(row);
     BYTE buf[kReceiveSize];
     const int n = ws::recv(p.m_sock, reinterpret_cast<char*>(buf), sizeof buf, 0);
     if (p.m_bNegotiating) {
@@ -191,7 +191,7 @@ void CSkiffaDlg::OnCallerClosed(SOCKET s)
     }
     m_mapSocket.erase(s);
     if (rowExists) {
-        CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+        CPortInfo& p = Port(row);
         p.m_nCheckPos[0] = 0;
         p.m_nCheckPos[1] = 0;
         p.m_bIacPending = 0;
@@ -215,7 +215,7 @@ void CSkiffaDlg::SendToSocket(SOCKET s, const void* bytes, size_t len)
 // Asks the caller to end the call: its close then ends it.
 void CSkiffaDlg::HalfClose(int row)
 {
-    const CPortInfo& p = m_aPort[static_cast<size_t>(row)];
+    const CPortInfo& p = Port(row);
     if (p.HasCaller())
         m_callerOutput.Shutdown(p.m_sock);
 }

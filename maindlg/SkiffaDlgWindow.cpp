@@ -1,9 +1,9 @@
 // The main dialog's window: the tray icon, living in the tray and coming back
 // from it, the keyboard rule, the COM-port button that follows the list's
 // selection, and the icon painted while the window is minimised.
-#include "platform/msgbox.h"
-#include "platform/paint.h"
-#include "platform/system.h"
+#include "platform/windows/msgbox.h"
+#include "platform/windows/paint.h"
+#include "platform/system/system.h"
 #include "resources/resource.h"
 #include "resources/ResString.h"
 #include "maindlg/SkiffaDlg.h"

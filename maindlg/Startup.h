@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/process.h"
+#include "platform/system/process.h"
 
 // True when the parent of `ownPid` in the snapshot has an executable file name
 // holding the letters S, E, X, E next to each other, in any case.

@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "platform/wintypes.h"
+#include "platform/base/wintypes.h"
 
 class CallerOutput {
 public:

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "platform/clock.h"
-#include "platform/comm.h"
-#include "platform/wintypes.h"
+#include "platform/base/clock.h"
+#include "platform/comm/comm.h"
+#include "platform/base/wintypes.h"
 
 class CSerialPort;
 

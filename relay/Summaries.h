@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/wintypes.h"
+#include "platform/base/wintypes.h"
 #include "relay/PortInfo.h"
 
 // The settings column of the port list for one record.

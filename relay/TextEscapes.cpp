@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "platform/cp932.h"
+#include "platform/system/cp932.h"
 
 namespace {
 

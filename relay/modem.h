@@ -2,7 +2,7 @@
 // command-line parser and the hang-up string matcher.
 #pragma once
 
-#include "platform/wintypes.h"
+#include "platform/base/wintypes.h"
 #include "relay/PortInfo.h"
 
 // What a completed host command line asks for.

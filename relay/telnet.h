@@ -3,7 +3,7 @@
 // towards the host, and doubling every 0xFF towards the caller.
 #pragma once
 
-#include "platform/wintypes.h"
+#include "platform/base/wintypes.h"
 
 // Telnet bytes (RFC 854, 856, 857).
 constexpr BYTE TELNET_IAC = 0xFF;

@@ -1,7 +1,7 @@
 // String-table access in the program's code page.
 #include "resources/ResString.h"
 
-#include "platform/cp932.h"
+#include "platform/system/cp932.h"
 #include "resources/strings.h"
 
 std::string LoadResString(unsigned id)

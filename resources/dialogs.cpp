@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "platform/wintypes.h"
+#include "platform/base/wintypes.h"
 #include "resources/resource.h"
 
 namespace {

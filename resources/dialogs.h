@@ -1,7 +1,7 @@
 // The dialog templates of the program.
 #pragma once
 
-#include "platform/dialogtemplate.h"
+#include "platform/windows/dialogtemplate.h"
 
 // The template with that id; aborts on an unknown id (a programming error).
 const DialogTemplate& FindDialogTemplate(unsigned id);

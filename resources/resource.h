@@ -83,4 +83,4 @@ constexpr unsigned IDS_DSR_KEEP = 320;
 constexpr unsigned IDS_DSR_CUT = 321;
 
 // The framework's data-exchange messages (AFX_IDP_*).
-#include "platform/afxstrings.h"
+#include "platform/windows/afxstrings.h"

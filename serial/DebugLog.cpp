@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "platform/clock.h"
+#include "platform/base/clock.h"
 
 namespace {
 

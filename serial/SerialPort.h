@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/comm.h"
-#include "platform/message.h"
+#include "platform/comm/comm.h"
+#include "platform/base/message.h"
 
 // The receive ring: this many slots of this many bytes. A write hands the
 // port at most COM_SLOT_SIZE bytes at a time, the size of its output queue.

@@ -4,7 +4,7 @@
 
 #include <iterator>
 
-#include "platform/msgbox.h"
+#include "platform/windows/msgbox.h"
 #include "resources/dialogs.h"
 #include "resources/resource.h"
 #include "settings/UserCount.h"

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/controls.h"
-#include "platform/dialog.h"
+#include "platform/windows/controls.h"
+#include "platform/windows/dialog.h"
 #include "relay/PortInfo.h"
 
 // Baud rates by the speed combo's item index, ended by -1.

@@ -6,8 +6,8 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/folderpicker.h"
-#include "platform/msgbox.h"
+#include "platform/windows/folderpicker.h"
+#include "platform/windows/msgbox.h"
 #include "resources/ResString.h"
 #include "resources/dialogs.h"
 #include "resources/resource.h"

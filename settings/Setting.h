@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/controls.h"
-#include "platform/dialog.h"
+#include "platform/windows/controls.h"
+#include "platform/windows/dialog.h"
 #include "relay/PortInfo.h"
 
 // The longest hang-up string the dialog hands back, in code-page bytes.

@@ -2,6 +2,6 @@
 // would cut calls: the answer is the number of connected users.
 #pragma once
 
-#include "platform/wintypes.h"
+#include "platform/base/wintypes.h"
 
 constexpr UINT WM_GETUSERCOUNT = WM_APP + 4;

@@ -11,7 +11,7 @@
 #include "resources/resource.h"
 #include "settings/PortSetting.h"
 #include "settings/Setting.h"
-#include "platform/profile.h"
+#include "platform/system/profile.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -1,5 +1,5 @@
 // The listener's port, through the socket layer.
-#include "platform/winsock.h"
+#include "platform/sockets/winsock.h"
 
 namespace relaytest {
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <random>
 
-#include "platform/profile.h"
+#include "platform/system/profile.h"
 #include "maindlg/SkiffaDlg.h"
 #include "support/scratch_files.h"
 

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <memory>
 
-#include "platform/clock.h"
+#include "platform/base/clock.h"
 #include "maindlg/SkiffaDlg.h"
 
 namespace fs = std::filesystem;

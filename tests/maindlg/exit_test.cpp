@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include "platform/cp932.h"
-#include "platform/help.h"
-#include "platform/menu.h"
+#include "platform/system/cp932.h"
+#include "platform/windows/help.h"
+#include "platform/windows/menu.h"
 #include "resources/ResString.h"
 #include "resources/resource.h"
 

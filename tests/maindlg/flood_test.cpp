@@ -54,7 +54,8 @@ TEST_F(RelayTest, SustainedHostOutputLeavesEveryoneATurn)
         ASSERT_TRUE(WaitUntil([&] { return received > 4 * 1024 * 1024; }, 30s));
 
         talker->Send("ping");
-        EXPECT_TRUE(WaitUntil([&] { return hosts[kFlooded]->TakeWritten().find("ping") != std::string::npos; }, 30s));
+        EXPECT_TRUE(
+            WaitUntil([&] { return hosts[kFlooded]->TakeWritten().find("ping") != std::string::npos; }, 30s));
         EXPECT_FALSE(over) << "the caller's bytes waited until the hosts stopped";
         Caller newcomer(ListenPort(dlg));
         EXPECT_TRUE(newcomer.ReadAtLeast(kOffers.size(), 30s));

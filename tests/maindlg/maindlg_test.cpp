@@ -13,11 +13,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/cp932.h"
-#include "platform/module.h"
-#include "platform/msgbox.h"
-#include "platform/system.h"
-#include "platform/winsock.h"
+#include "platform/system/cp932.h"
+#include "platform/base/module.h"
+#include "platform/windows/msgbox.h"
+#include "platform/system/system.h"
+#include "platform/sockets/winsock.h"
 #include "support/free_port.h"
 #include "resources/resource.h"
 #include "resources/ResString.h"

@@ -13,10 +13,10 @@
 #include <map>
 #include <gtest/gtest.h>
 
-#include "platform/cp932.h"
-#include "platform/memserial.h"
-#include "platform/module.h"
-#include "platform/msgbox.h"
+#include "platform/system/cp932.h"
+#include "platform/comm/memserial.h"
+#include "platform/base/module.h"
+#include "platform/windows/msgbox.h"
 #include "resources/resource.h"
 #include "settings/PortSetting.h"
 #include "support/free_port.h"

@@ -3,7 +3,7 @@
 #include "relay_fixture.h"
 #include "relay/Summaries.h"
 
-#include "platform/cp932.h"
+#include "platform/system/cp932.h"
 
 #include <cstring>
 

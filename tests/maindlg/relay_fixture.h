@@ -20,9 +20,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/memserial.h"
-#include "platform/module.h"
-#include "platform/msgbox.h"
+#include "platform/comm/memserial.h"
+#include "platform/base/module.h"
+#include "platform/windows/msgbox.h"
 #include "support/free_port.h"
 #include "maindlg/SkiffaDlg.h"
 

@@ -9,9 +9,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/memserial.h"
-#include "platform/module.h"
-#include "platform/msgbox.h"
+#include "platform/comm/memserial.h"
+#include "platform/base/module.h"
+#include "platform/windows/msgbox.h"
 #include "resources/resource.h"
 #include "settings/Setting.h"
 #include "support/scratch_files.h"

@@ -5,7 +5,7 @@
 
 #include <sys/socket.h>
 
-#include "platform/clock.h"
+#include "platform/base/clock.h"
 #include "resources/resource.h"
 #include "serial/SerialPort.h"
 #include "resources/ResString.h"

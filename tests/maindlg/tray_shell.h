@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/system.h"
-#include "platform/tray.h"
+#include "platform/system/system.h"
+#include "platform/windows/tray.h"
 
 class TestTrayShell {
 public:

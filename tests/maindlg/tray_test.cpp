@@ -10,8 +10,8 @@
 #include <QPixmap>
 #include <QPushButton>
 
-#include "platform/cp932.h"
-#include "platform/menu.h"
+#include "platform/system/cp932.h"
+#include "platform/windows/menu.h"
 #include "resources/ResString.h"
 #include "resources/resource.h"
 

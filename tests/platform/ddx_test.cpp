@@ -4,9 +4,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
-#include "platform/afxstrings.h"
-#include "platform/cp932.h"
-#include "platform/ddx.h"
+#include "platform/windows/afxstrings.h"
+#include "platform/system/cp932.h"
+#include "platform/windows/ddx.h"
 
 namespace {
 

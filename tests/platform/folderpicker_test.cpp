@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/folderpicker.h"
+#include "platform/windows/folderpicker.h"
 #include "support/pump.h"
 #include "support/scratch_files.h"
 

@@ -5,9 +5,9 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/dialog.h"
-#include "platform/module.h"
-#include "platform/msgbox.h"
+#include "platform/windows/dialog.h"
+#include "platform/base/module.h"
+#include "platform/windows/msgbox.h"
 
 namespace {
 

@@ -1,7 +1,8 @@
 // Tests of posted window messages: their order from one thread and several,
 // delivery at the end of a post batch, and delivery from a modal loop that a
 // handler runs.
-#include "platform/dialog.h"
+#include "platform/windows/dialog.h"
+#include "platform/windows/postbatch.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

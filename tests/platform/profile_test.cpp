@@ -1,6 +1,6 @@
 // Tests of the INI file functions: reading defaults and values, writing one
 // key with every other byte kept, atomic replacement, and junk input.
-#include "platform/profile.h"
+#include "platform/system/profile.h"
 #include "support/scratch_files.h"
 
 #include <gtest/gtest.h>

@@ -10,8 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/help.h"
-#include "platform/menu.h"
+#include "platform/windows/help.h"
+#include "platform/windows/menu.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 
-#include "platform/translations.h"
+#include "platform/windows/translations.h"
 
 // A message box's Yes and No read in Japanese once the Japanese catalogue is
 // loaded, and stay English with nothing installed for an English locale (its

@@ -1,6 +1,6 @@
 // Tests of the socket layer on real loopback connections: the notifications a
 // window receives, their order, and that nothing fires over and over.
-#include "platform/winsock.h"
+#include "platform/sockets/winsock.h"
 
 #include <QDeadlineTimer>
 #include <QEventLoop>

@@ -7,9 +7,9 @@
 #include <future>
 #include <thread>
 
-#include "platform/comm.h"
+#include "platform/comm/comm.h"
 #include "support/comm_pty.h"
-#include "platform/memserial.h"
+#include "platform/comm/memserial.h"
 #include "serial_test_support.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "platform/comm.h"
-#include "platform/comm_lock.h"
+#include "platform/comm/comm.h"
+#include "platform/comm/comm_lock.h"
 #include "support/comm_pty.h"
 #include "serial_test_support.h"
 #include "support/lock_folder.h"

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/clock.h"
+#include "platform/base/clock.h"
 #include "serial/DebugLog.h"
 #include "serial_test_support.h"
 

@@ -3,7 +3,7 @@
 
 #include <filesystem>
 
-#include "platform/module.h"
+#include "platform/base/module.h"
 #include "serial_test_support.h"
 
 namespace {

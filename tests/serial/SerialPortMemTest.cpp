@@ -7,8 +7,8 @@
 #include <future>
 #include <sstream>
 
-#include "platform/clock.h"
-#include "platform/memserial.h"
+#include "platform/base/clock.h"
+#include "platform/comm/memserial.h"
 #include "serial/SerialPort.h"
 #include "serial_test_support.h"
 

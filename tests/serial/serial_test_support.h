@@ -15,8 +15,8 @@
 #include <string>
 
 #include "support/scratch_files.h"
-#include "platform/message.h"
-#include "platform/module.h"
+#include "platform/base/message.h"
+#include "platform/base/module.h"
 #include "serial/SerialPort.h"
 
 namespace serial_test {

@@ -14,8 +14,8 @@
 #include <tuple>
 #include <gtest/gtest.h>
 
-#include "platform/cp932.h"
-#include "platform/msgbox.h"
+#include "platform/system/cp932.h"
+#include "platform/windows/msgbox.h"
 #include "resources/dialogs.h"
 #include "resources/resource.h"
 #include "settings/PortSetting.h"

@@ -17,11 +17,11 @@
 #include <random>
 #include <tuple>
 
-#include "platform/comm.h"
-#include "platform/cp932.h"
-#include "platform/folderpicker.h"
-#include "platform/memserial.h"
-#include "platform/msgbox.h"
+#include "platform/comm/comm.h"
+#include "platform/system/cp932.h"
+#include "platform/windows/folderpicker.h"
+#include "platform/comm/memserial.h"
+#include "platform/windows/msgbox.h"
 #include "resources/dialogs.h"
 #include "resources/resource.h"
 #include "settings/PortSetting.h"

@@ -1,7 +1,7 @@
 // Pseudo-terminal pairs and directly opened ttys for tests, tools and
 // benchmarks.
 #include "support/comm_pty.h"
-#include "platform/comm_speed.h"
+#include "platform/comm/comm_speed.h"
 
 #include <cerrno>
 #include <chrono>
@@ -13,8 +13,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "platform/eintr.h"
-#include "platform/tty_speed.h"
+#include "platform/base/eintr.h"
+#include "platform/comm/tty_speed.h"
 
 namespace {
 

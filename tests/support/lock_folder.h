@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-#include "platform/comm_lock.h"
+#include "platform/comm/comm_lock.h"
 
 namespace scratch {
 

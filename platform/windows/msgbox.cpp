@@ -1,0 +1,156 @@
+// Message boxes on QMessageBox.
+#include "platform/windows/msgbox.h"
+
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QWidget>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "platform/system/cp932.h"
+#include "platform/base/module.h"
+
+namespace {
+
+std::function<int(const MessageBoxRecord&)> g_hook;
+std::vector<QMessageBox*> g_openBoxes;  // innermost last
+bool g_ending = false;                  // the program is ending: no more boxes
+bool g_showOffscreen = false;           // tests: real boxes on the offscreen platform
+
+QMessageBox::Icon IconOf(UINT type)
+{
+    switch (type & MB_ICONMASK) {
+    case MB_ICONSTOP: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    default: return QMessageBox::NoIcon;
+    }
+}
+
+std::string FileTitleOfExecutable()
+{
+    std::string name = GetModuleFileNameA();
+    const size_t slash = name.find_last_of('/');
+    if (slash != std::string::npos)
+        name = name.substr(slash + 1);
+    const size_t dot = name.find_last_of('.');
+    if (dot != std::string::npos && dot > 0)
+        name = name.substr(0, dot);
+    return name;
+}
+
+}  // namespace
+
+std::string MessageBoxLogLine(const MessageBoxRecord& box)
+{
+    std::string line = cp932::ToUtf8(box.caption) + ": ";
+    bool lineBreak = false;
+    for (char c : cp932::ToUtf8(box.text)) {
+        const bool breaks = c == '\r' || c == '\n';
+        if (!breaks)
+            line += c;
+        else if (!lineBreak)
+            line += ' ';  // a CR LF pair, or several, as one blank
+        lineBreak = breaks;
+    }
+    if (!box.detail.empty())
+        line += " [" + box.detail + "]";
+    return line;
+}
+
+bool CanAnswerMessageBoxes()
+{
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
+        return false;
+    const QString platform = QGuiApplication::platformName();
+    return g_showOffscreen || (platform != "offscreen" && platform != "minimal");
+}
+
+void ShowMessageBoxesOffscreenForTesting(bool show)
+{
+    g_showOffscreen = show;
+}
+
+int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type,
+                const std::string& detail)
+{
+    const MessageBoxRecord record{owner, text, caption, type, detail};
+    std::fprintf(stderr, "%s\n", MessageBoxLogLine(record).c_str());
+    std::fflush(stderr);
+    const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
+    if (g_hook)
+        return g_hook(record);
+    if (g_ending)
+        return yesNo ? IDNO : IDOK;
+    if (!CanAnswerMessageBoxes())
+        return yesNo ? IDYES : IDOK;  // the default button's answer
+    QWidget* parent = dynamic_cast<QWidget*>(owner);
+    QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text), QMessageBox::NoButton,
+                    parent);
+    if (yesNo) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    // Modal to its owner only, as the system's boxes are: the program's other
+    // windows, its tray icon among them, still take clicks.
+    if (parent != nullptr)
+        box.setWindowModality(Qt::WindowModal);
+    g_openBoxes.push_back(&box);
+    const int r = box.exec();
+    g_openBoxes.erase(std::find(g_openBoxes.begin(), g_openBoxes.end(), &box));
+    if (r == QMessageBox::Yes)
+        return IDYES;
+    if (r == QMessageBox::No)
+        return IDNO;
+    return IDOK;
+}
+
+void ResetMessageBoxEndForTesting()
+{
+    g_ending = false;
+}
+
+namespace {
+
+void AnswerNegatively(QMessageBox* box)
+{
+    const bool yesNo = box->standardButtons() & QMessageBox::No;
+    box->done(yesNo ? QMessageBox::No : QMessageBox::Ok);
+}
+
+}  // namespace
+
+void EndMessageBoxes()
+{
+    g_ending = true;
+    for (QMessageBox* box : g_openBoxes)
+        AnswerNegatively(box);
+}
+
+void EndMessageBoxesOwnedBy(HWND owner)
+{
+    const auto* window = dynamic_cast<QWidget*>(owner);
+    for (QMessageBox* box : g_openBoxes) {
+        for (const QWidget* w = box->parentWidget(); w != nullptr; w = w->parentWidget()) {
+            if (w == window) {
+                AnswerNegatively(box);
+                break;
+            }
+        }
+    }
+}
+
+int AfxMessageBox(const std::string& text, UINT type, HWND owner)
+{
+    if ((type & MB_ICONMASK) == 0)
+        type |= MB_ICONEXCLAMATION;
+    return MessageBoxA(owner, text, FileTitleOfExecutable(), type);
+}
+
+void SetMessageBoxHookForTesting(std::function<int(const MessageBoxRecord&)> hook)
+{
+    g_hook = std::move(hook);
+}
