@@ -4,8 +4,6 @@
 #include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLineEdit>
-#include <QPlainTextEdit>
 #include <algorithm>
 #include <climits>
 
@@ -57,10 +55,8 @@ void CDataExchange::Fail(const std::string& message)
     AfxMessageBox(message, MB_ICONEXCLAMATION, m_pDlgWnd);
     if (QWidget* w = m_pDlgWnd->GetDlgItem(m_idLastControl)) {
         w->setFocus(Qt::OtherFocusReason);
-        if (auto* e = qobject_cast<QLineEdit*>(w); e != nullptr && m_bEditLastControl)
-            e->selectAll();
-        else if (auto* p = qobject_cast<QPlainTextEdit*>(w); p != nullptr && m_bEditLastControl)
-            p->selectAll();
+        if (m_bEditLastControl)
+            SelectEditText(w);
     }
     m_stopped = true;
 }

@@ -369,7 +369,10 @@ void CDialogEx::FocusFirstTabStop()
         QWidget* w = m_items[i];
         if ((m_template.controls[i].style & TS_TABSTOP) && w->isEnabled() && w->isVisibleTo(this) &&
             (w->focusPolicy() & Qt::TabFocus)) {
+            // The window may not be active yet: its focus then arrives as an
+            // activation, which selects nothing by itself.
             w->setFocus(Qt::TabFocusReason);
+            SelectEditText(w);
             return;
         }
     }
@@ -425,6 +428,8 @@ void CDialogEx::DisableSystemClose()
 
 int CDialogEx::DoModal()
 {
+    if (IsEndingWindow(parentWidget()))
+        return IDCANCEL;
     BuildFromTemplate();
     m_destroyed = false;
     m_endPending = false;
@@ -451,6 +456,8 @@ int CDialogEx::DoModal()
 
 void CDialogEx::EndDialog(int result)
 {
+    if (m_endPending)
+        return;
     m_modalResult = result;
     m_endPending = true;
     m_ended = true;  // its modal loop dispatches nothing more to it
@@ -474,6 +481,16 @@ void CDialogEx::EndOwnedModalWindows()
             owned->reject();  // the folder chooser
         }
     }
+}
+
+bool CDialogEx::IsEndingWindow(const QWidget* window)
+{
+    for (const QWidget* w = window; w != nullptr; w = w->parentWidget()) {
+        const auto* dialog = dynamic_cast<const CDialogEx*>(w);
+        if (dialog != nullptr && dialog->m_ended && dialog->m_loop != nullptr)
+            return true;
+    }
+    return false;
 }
 
 void CDialogEx::done(int r)
@@ -840,16 +857,19 @@ bool CDialogEx::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-// An edit, or an editable combo box, that the dialog gives the focus to (at
-// opening, by Tab, by a mnemonic) has its whole text selected, so that typing
-// replaces it, and so has one it gets back when the window is activated
-// again. A click puts the caret where it lands; the program's own setFocus
+// An edit, or an editable combo box, that the dialog moves the focus to by
+// Tab or a mnemonic has its whole text selected, so that typing replaces it.
+// A click puts the caret where it lands; the window activated again gives
+// the focus back with the caret where it was; the program's own setFocus
 // leaves the text as it is.
 void CDialogEx::SelectTextOnFocus(QObject* control, Qt::FocusReason reason)
 {
-    if (reason != Qt::TabFocusReason && reason != Qt::BacktabFocusReason &&
-        reason != Qt::ShortcutFocusReason && reason != Qt::ActiveWindowFocusReason)
-        return;
+    if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason)
+        SelectEditText(control);
+}
+
+void SelectEditText(QObject* control)
+{
     if (auto* combo = qobject_cast<QComboBox*>(control); combo != nullptr && combo->lineEdit() != nullptr)
         combo->lineEdit()->selectAll();
     else if (auto* edit = qobject_cast<QLineEdit*>(control))

@@ -69,6 +69,10 @@ constexpr WPARAM VK_RETURN = 0x0D;
 constexpr WPARAM VK_ESCAPE = 0x1B;
 constexpr WPARAM VK_F1 = 0x70;
 
+// Selects the whole text of an edit, a multi-line edit or an editable combo
+// box; other controls are left alone.
+void SelectEditText(QObject* control);
+
 #include "platform/windows/ddx.h"
 
 class CDialogEx : public QDialog, public MessageTarget {
@@ -79,11 +83,16 @@ public:
     CDialogEx& operator=(const CDialogEx&) = delete;
 
     // Builds the window, runs OnInitDialog, shows it and runs its modal loop
-    // until EndDialog; then DestroyWindow. Returns the EndDialog result.
+    // until EndDialog; then DestroyWindow. Returns the EndDialog result; a
+    // dialog whose owner is ending does not open and returns IDCANCEL.
     int DoModal();
     // Ends the modal loop with the result, and the modal windows it owns;
-    // DestroyWindow follows.
+    // DestroyWindow follows. The first end of a run stands: what resumes
+    // after it cannot turn a cancelled dialog into an accepted one.
     void EndDialog(int result);
+    // Whether `window` is, or is owned by, a dialog whose run has ended while
+    // its modal loop still unwinds: no box or dialog opens above it any more.
+    static bool IsEndingWindow(const QWidget* window);
 
     HWND GetSafeHwnd() { return this; }
 

@@ -10,6 +10,7 @@
 
 #include "platform/system/cp932.h"
 #include "platform/base/module.h"
+#include "platform/windows/dialog.h"
 
 namespace {
 
@@ -75,10 +76,14 @@ void ShowMessageBoxesOffscreenForTesting(bool show)
 int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type,
                 const std::string& detail)
 {
+    const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
+    // Nothing opens above a window that has ended: the code that resumes
+    // after its boxes gets the negative answer and stops there.
+    if (CDialogEx::IsEndingWindow(dynamic_cast<QWidget*>(owner)))
+        return yesNo ? IDNO : IDOK;
     const MessageBoxRecord record{owner, text, caption, type, detail};
     std::fprintf(stderr, "%s\n", MessageBoxLogLine(record).c_str());
     std::fflush(stderr);
-    const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
     if (g_hook)
         return g_hook(record);
     if (g_ending)

@@ -26,7 +26,8 @@ constexpr UINT MB_ICONEXCLAMATION = 0x00000030;
 
 // Shows a box and returns IDOK, IDYES or IDNO (the default answer of a box
 // nobody can answer: IDOK, or IDYES for MB_YESNO). `detail` is in UTF-8 and
-// goes to stderr only.
+// goes to stderr only. A box whose owner has ended (see
+// CDialogEx::IsEndingWindow) is not shown: it is answered No, or OK.
 int MessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type,
                 const std::string& detail = {});
 

@@ -3,16 +3,20 @@
 #include "relay_fixture.h"
 #include "tray_shell.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTreeWidget>
 
 #include "platform/system/cp932.h"
+#include "platform/windows/afxstrings.h"
 #include "platform/windows/help.h"
 #include "platform/windows/menu.h"
 #include "resources/ResString.h"
 #include "resources/resource.h"
+#include "settings/PortSetting.h"
 
 using namespace relaytest;
 
@@ -138,6 +142,42 @@ TEST_F(ExitTest, TrayExitAsksOnlyWhileSomeoneIsConnected)
         Answer(IDYES);
         dlg.SendMessage(WM_COMMAND, ID_TRAY_EXIT, 0);
     }));
+}
+
+// The tray's exit taken while a COM port dialog's message is open ends the
+// program at once: what resumes after the message asks nothing more and does
+// not go on to OK, and every line drops DTR.
+TEST_F(ExitTest, TrayExitUnderASettingsMessageEndsAtOnce)
+{
+    auto dev = Device("COM72");
+    std::unique_ptr<Caller> caller;
+    EXPECT_TRUE(RunToEnd(OneLine(), [&](CSkiffaDlg& dlg) {
+        ASSERT_TRUE(WaitUntil([&] { return dlg.isVisible(); }));
+        caller = Call(dlg);
+        SetMessageBoxHookForTesting([&](const MessageBoxRecord& r) {
+            m_boxes.push_back(r);
+            if (m_boxes.size() == 1)  // the refused interval's message is open
+                dlg.SendMessage(WM_COMMAND, ID_TRAY_EXIT, 0);
+            return (r.type & MB_TYPEMASK) == MB_YESNO ? IDYES : IDOK;
+        });
+        QTimer::singleShot(0, [] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* port = dynamic_cast<CPortSetting*>(w);
+                if (port == nullptr || !port->isVisible())
+                    continue;
+                qobject_cast<QLineEdit*>(port->GetDlgItem(IDC_RING_INTERVAL))->clear();
+                qobject_cast<QPushButton*>(port->GetDlgItem(IDOK))->click();
+            }
+        });
+        dlg.m_listPort.SetItemSelected(0, true);
+        dlg.SendMessage(WM_COMMAND, ID_COMPORT_SETTING, 0);
+    }));
+    std::vector<std::string> texts;
+    for (const MessageBoxRecord& box : m_boxes)
+        texts.push_back(box.text);
+    EXPECT_EQ(texts, (std::vector<std::string>{AfxLoadString(AFX_IDP_PARSE_INT),
+                                               LoadResString(IDS_CONFIRM_EXIT_CONNECTED)}));
+    EXPECT_FALSE(dev->Dtr());
 }
 
 TEST_F(ExitTest, ServiceHostedExitsWithoutQuestions)

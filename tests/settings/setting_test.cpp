@@ -343,6 +343,34 @@ TEST_F(SettingTest, TypingReplacesAFieldTheDialogFocused)
     });
 }
 
+// The dialog activated again (after another window, or a message box) leaves
+// the caret where it was: the next key goes on from there, in an edit, a
+// multi-line edit and the port box alike.
+TEST_F(SettingTest, ComingBackToTheDialogKeepsTheCaret)
+{
+    dlg->m_nPort = 23;
+    dlg->m_nKeepTime = 10;
+    dlg->m_strCheck[0] = "NO";
+    Run([&] {
+        QWidget other;
+        other.show();
+        for (unsigned id : {IDC_KEEP_TIME, IDC_CHECK1, IDC_TCP_PORT}) {
+            QWidget* field = dlg->GetDlgItem(id);
+            field->setFocus(Qt::MouseFocusReason);
+            QTest::keyClick(field, Qt::Key_End);
+            QTest::keyClicks(field, "5");
+            other.activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+            dlg->activateWindow();
+            ASSERT_TRUE(QTest::qWaitForWindowActive(dlg));
+            QTest::keyClicks(QApplication::focusWidget(), "7");
+        }
+        EXPECT_EQ(Edit(IDC_KEEP_TIME)->text().toStdString(), "1057");
+        EXPECT_EQ(GetEditText(Item<QPlainTextEdit>(IDC_CHECK1)), "NO57");
+        EXPECT_EQ(Item<QComboBox>(IDC_TCP_PORT)->currentText().toStdString(), "telnet57");
+    });
+}
+
 TEST_F(SettingTest, LogSwitchAndFolderChoice)
 {
     dlg->m_bLog = 1;
