@@ -17,6 +17,7 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -194,6 +195,35 @@ protected:
     }
 };
 
+// A report-view list: a press of either button below or between its rows
+// clears the selection, before a right press asks for the list's menu.
+class ListViewWidget : public QTreeWidget {
+public:
+    explicit ListViewWidget(QWidget* parent) : QTreeWidget(parent) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override
+    {
+        const QPoint inFirstColumn(columnViewportPosition(0), event->position().toPoint().y());
+        const bool button = event->button() == Qt::LeftButton || event->button() == Qt::RightButton;
+        if (button && !indexAt(inFirstColumn).isValid())
+            clearSelection();
+        QTreeWidget::mousePressEvent(event);
+    }
+};
+
+// Without the focus a multi-line edit shows no selection, as an edit does;
+// the selection stays for when the focus comes back.
+void HideSelectionWithoutFocus(QPlainTextEdit* edit)
+{
+    QPalette palette = edit->palette();
+    palette.setBrush(QPalette::Inactive, QPalette::Highlight,
+                     palette.brush(QPalette::Inactive, QPalette::Base));
+    palette.setBrush(QPalette::Inactive, QPalette::HighlightedText,
+                     palette.brush(QPalette::Inactive, QPalette::Text));
+    edit->setPalette(palette);
+}
+
 // The property that marks a multi-line edit in which Enter starts a line.
 const char* const kWantReturn = "skiffaWantReturn";
 
@@ -244,7 +274,7 @@ void CDialogEx::BuildFromTemplate()
         const QString text = Utf8(ct.text);
         switch (ct.kind) {
         case ControlKind::ListView: {
-            auto* tree = new QTreeWidget(this);
+            auto* tree = new ListViewWidget(this);
             tree->setRootIsDecorated(false);
             tree->setItemsExpandable(false);
             tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -294,6 +324,7 @@ void CDialogEx::BuildFromTemplate()
             e->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             e->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
             e->setProperty(kWantReturn, (ct.style & TS_WANTRETURN) != 0);
+            HideSelectionWithoutFocus(e);
             w = e;
             break;
         }

@@ -4,10 +4,12 @@
 #include "tray_shell.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include "platform/system/cp932.h"
@@ -220,6 +222,29 @@ TEST_F(ExitTest, ListMenuOpensOnlyOverASelection)
         EXPECT_EQ(choice.menus[0].flags, TPM_RIGHTBUTTON);
         EXPECT_EQ(choice.menus[0].owner, &dlg);
     });
+}
+
+// A press of either button on the list's empty part clears the selection, so
+// the right one opens no menu (X11 asks for the menu right after the press).
+TEST_F(ExitTest, PressOnTheListsEmptyPartClearsTheSelection)
+{
+    auto dev = Device("COM72");
+    MenuChoice choice(0);
+    Run(OneLine(), [&](CSkiffaDlg& dlg) {
+        QWidget* rows = qobject_cast<QTreeWidget*>(dlg.m_listPort.GetWidget())->viewport();
+        const QPoint belowTheRows(5, rows->height() - 5);
+        for (Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
+            dlg.m_listPort.SetItemSelected(0, true);
+            QTest::mousePress(rows, button, {}, belowTheRows);
+            EXPECT_EQ(dlg.m_listPort.GetNextItem(-1, LVNI_SELECTED), -1) << button;
+            QContextMenuEvent menuRequest(QContextMenuEvent::Mouse, belowTheRows,
+                                          rows->mapToGlobal(belowTheRows));
+            if (button == Qt::RightButton)
+                QCoreApplication::sendEvent(rows, &menuRequest);
+            QTest::mouseRelease(rows, button, {}, belowTheRows);
+        }
+    });
+    EXPECT_TRUE(choice.menus.empty());
 }
 
 TEST_F(ExitTest, F1OpensTheHelpFileBesideTheExecutable)

@@ -371,6 +371,27 @@ TEST_F(SettingTest, ComingBackToTheDialogKeepsTheCaret)
     });
 }
 
+// A multi-line edit shows its selection only while it has the focus: Tab
+// selects its text, and once Tab has moved on nothing of it looks selected.
+TEST_F(SettingTest, MultiLineEditShowsNoSelectionWithoutTheFocus)
+{
+    dlg->m_strCheck[0] = "NO CARRIER";
+    Run([&] {
+        auto* check1 = Item<QPlainTextEdit>(IDC_CHECK1);
+        check1->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(check1, Qt::Key_Tab);
+        ASSERT_NE(QApplication::focusWidget(), check1);
+        const QImage shown = check1->viewport()->grab().toImage();
+        int highlighted = 0;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x)
+                for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive})
+                    highlighted +=
+                        shown.pixelColor(x, y) == QApplication::palette().color(group, QPalette::Highlight);
+        EXPECT_EQ(highlighted, 0);
+    });
+}
+
 TEST_F(SettingTest, LogSwitchAndFolderChoice)
 {
     dlg->m_bLog = 1;
