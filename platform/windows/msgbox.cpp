@@ -1,6 +1,8 @@
 // Message boxes on QMessageBox.
 #include "platform/windows/msgbox.h"
 
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QWidget>
@@ -39,6 +41,26 @@ std::string FileTitleOfExecutable()
     if (dot != std::string::npos && dot > 0)
         name = name.substr(0, dot);
     return name;
+}
+
+// Makes a box at least as wide as its title bar needs to show the whole
+// caption: the text in the bold face window managers draw titles in, and,
+// since some centre it, room on either side for the window's icon and
+// buttons, three squares about a line high. The box sizes itself to its
+// layout, so the width goes in as a row of its own.
+void FitCaption(QMessageBox& box)
+{
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr)
+        return;
+    QFont title = box.font();
+    title.setBold(true);
+    const QFontMetrics fm(title);
+    const int square = fm.height() + fm.averageCharWidth();
+    const int needed = fm.horizontalAdvance(box.windowTitle()) + 2 * 3 * square + 2 * fm.averageCharWidth();
+    const QMargins margins = grid->contentsMargins();
+    grid->addItem(new QSpacerItem(needed - margins.left() - margins.right(), 0, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 }  // namespace
@@ -103,6 +125,7 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     // windows, its tray icon among them, still take clicks.
     if (parent != nullptr)
         box.setWindowModality(Qt::WindowModal);
+    FitCaption(box);
     g_openBoxes.push_back(&box);
     const int r = box.exec();
     g_openBoxes.erase(std::find(g_openBoxes.begin(), g_openBoxes.end(), &box));

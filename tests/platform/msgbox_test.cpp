@@ -1,6 +1,9 @@
 // Message boxes: the answers a closed box gives, and the application box's
 // caption.
+#include <QApplication>
 #include <QEvent>
+#include <QFontMetrics>
+#include <QMessageBox>
 #include <QTest>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -44,6 +47,28 @@ TEST(MessageBoxes, NestedBoxesAllClose)
     EXPECT_EQ(MessageBoxA(nullptr, "outer", "caption", MB_OK), IDOK);
     EXPECT_EQ(inner, IDNO);
     ResetMessageBoxEndForTesting();
+}
+
+// A box is at least as wide as its title bar needs for the whole caption: the
+// caption in a bold face, with room on either side for the window's icon and
+// buttons, three squares a line high.
+TEST(MessageBoxes, BoxIsWideEnoughForItsCaption)
+{
+    ShownBoxes shown;
+    const std::string caption = "Varnex - Skiffa: a caption longer than its text";
+    int width = 0;
+    QFont titleFont;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        width = box->width();
+        titleFont = box->font();
+        box->done(QMessageBox::No);
+    });
+    EXPECT_EQ(MessageBoxA(nullptr, "OK?", caption, MB_YESNO | MB_ICONQUESTION), IDNO);
+    titleFont.setBold(true);
+    const QFontMetrics fm(titleFont);
+    EXPECT_GE(width, fm.horizontalAdvance(QString::fromStdString(caption)) + 2 * 3 * fm.height());
 }
 
 TEST(MessageBoxes, ApplicationBoxIsCaptionedWithTheProgramName)
