@@ -195,8 +195,8 @@ protected:
     }
 };
 
-// A report-view list: a press of either button below or between its rows
-// clears the selection, before a right press asks for the list's menu.
+// A report-view list: a press of either button below its last row clears the
+// selection, before a right press asks for the list's menu.
 class ListViewWidget : public QTreeWidget {
 public:
     explicit ListViewWidget(QWidget* parent) : QTreeWidget(parent) {}
@@ -205,8 +205,8 @@ protected:
     void mousePressEvent(QMouseEvent* event) override
     {
         const QPoint inFirstColumn(columnViewportPosition(0), event->position().toPoint().y());
-        const bool button = event->button() == Qt::LeftButton || event->button() == Qt::RightButton;
-        if (button && !indexAt(inFirstColumn).isValid())
+        const bool leftOrRight = event->button() == Qt::LeftButton || event->button() == Qt::RightButton;
+        if (leftOrRight && !indexAt(inFirstColumn).isValid())
             clearSelection();
         QTreeWidget::mousePressEvent(event);
     }
