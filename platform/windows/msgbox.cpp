@@ -59,6 +59,12 @@ std::string MessageBoxLogLine(const MessageBoxRecord& box)
     return line;
 }
 
+void WriteMessageBoxLogLine(const MessageBoxRecord& box)
+{
+    std::fprintf(stderr, "%s\n", MessageBoxLogLine(box).c_str());
+    std::fflush(stderr);
+}
+
 bool CanAnswerMessageBoxes()
 {
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
@@ -76,8 +82,7 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
                 const std::string& detail)
 {
     const MessageBoxRecord record{owner, text, caption, type, detail};
-    std::fprintf(stderr, "%s\n", MessageBoxLogLine(record).c_str());
-    std::fflush(stderr);
+    WriteMessageBoxLogLine(record);
     const bool yesNo = (type & MB_TYPEMASK) == MB_YESNO;
     if (g_hook)
         return g_hook(record);

@@ -34,6 +34,9 @@ int BoundPort(SOCKET s);
 // Pins a socket's send buffer small, so the kernel holds back little of what
 // is sent to a caller that does not read.
 void ShrinkSendBuffer(SOCKET s);
+// Seconds the system keeps unacknowledged data or an end on the socket before
+// it gives up (TCP_MAXRT); -1 when that cannot be read.
+int GiveUpSeconds(SOCKET s);
 
 using namespace std::chrono_literals;
 
