@@ -107,8 +107,8 @@ void CSkiffaDlg::ReportDeviceGone(int row)
 {
     const CPortInfo& p = Port(row);
     const std::string device = GetCommDeviceName(p.m_pComm->m_hComm);
-    WriteMessageBoxLogLine({this, LoadResString(IDS_COM_OPEN_ERROR), LoadResString(IDS_APP_TITLE), MB_ICONSTOP,
-                            PortFailureDetail(p.m_strName, device, "the device has gone away")});
+    WriteMessageBoxLogLine({this, LoadResString(IDS_COM_OPEN_ERROR), LoadResString(IDS_APP_TITLE),
+                            MB_ICONSTOP, PortFailureDetail(p.m_strName, device, "the device has gone away")});
 }
 
 void CSkiffaDlg::UpdatePortList()

@@ -93,7 +93,7 @@ struct Entry {
     bool sentShutdown = false;  // shutdown(SD_SEND or SD_BOTH) was called
     bool rearmDue = false;      // to be re-armed once its round's notifications are handled
     bool acceptPaused = false;  // a listener resting after running out of descriptors
-    bool acceptStarved = false; // accepts fail for lack of descriptors; reported once
+    bool fdShortage = false;    // accepts fail for lack of descriptors; reported once
 };
 
 thread_local int t_lastError = 0;
@@ -260,8 +260,8 @@ public:
     {
         e.acceptArmed = false;
         Rearm(s, e);
-        if (!e.acceptStarved) {
-            e.acceptStarved = true;
+        if (!e.fdShortage) {
+            e.fdShortage = true;
             std::fprintf(stderr, "TCP listener: cannot accept a caller: %s; trying again every %d ms\n",
                          std::strerror(err), g_acceptPauseMs);
             std::fflush(stderr);
@@ -706,7 +706,7 @@ SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen)
         return INVALID_SOCKET;
     }
     if (fd >= 0)
-        e->acceptStarved = false;
+        e->fdShortage = false;
     e->acceptArmed = true;
     layer.Rearm(s, *e);
     if (fd < 0) {

@@ -89,8 +89,8 @@ TEST_F(RelayTest, VanishedDeviceTakesItsLineOutOfThePool)
     auto first = Device("COM71");
     auto second = Device("COM72");
     const auto gone = [](const std::string& err, const std::string& port) {
-        const std::string line =
-            "COM Port オープンエラー [" + port + " (in-memory device " + port + "): the device has gone away]";
+        const std::string line = "COM Port オープンエラー [" + port + " (in-memory device " + port +
+                                 "): the device has gone away]";
         const size_t at = err.find(line);
         return at != std::string::npos && err.find(line, at + 1) == std::string::npos;
     };
