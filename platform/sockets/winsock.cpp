@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 // The system's values, taken before the macros that carry the Windows Sockets
 // names are removed, so that the layer's own constants can use those names.
@@ -92,7 +93,6 @@ struct Entry {
     int closeError = 0;         // the error word for FD_CLOSE
     bool sentShutdown = false;  // shutdown(SD_SEND or SD_BOTH) was called
     bool rearmDue = false;      // to be re-armed once its round's notifications are handled
-    bool acceptPaused = false;  // a listener resting after running out of descriptors
     bool fdShortage = false;    // accepts fail for lack of descriptors; reported once
 };
 
@@ -247,10 +247,11 @@ public:
             ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, it->second.fd, nullptr);
         ::close(it->second.fd);
         m_sockets.erase(it);
+        m_pausedListeners.erase(s);
         // The descriptor just freed may be what a resting listener waits for.
-        for (auto& [listener, e] : m_sockets)
-            if (e.acceptPaused)
-                ResumeAccepting(listener);
+        const std::set<SOCKET> paused = m_pausedListeners;
+        for (SOCKET listener : paused)
+            ResumeAccepting(listener);
     }
 
     // An accept found no descriptor: FD_ACCEPT rests until the pause ends or
@@ -266,18 +267,16 @@ public:
                          std::strerror(err), g_acceptPauseMs);
             std::fflush(stderr);
         }
-        if (e.acceptPaused || m_notifier.isNull())
+        if (m_notifier.isNull() || !m_pausedListeners.insert(s).second)
             return;
-        e.acceptPaused = true;
         QTimer::singleShot(g_acceptPauseMs, m_notifier.data(), [this, s] { ResumeAccepting(s); });
     }
 
     void ResumeAccepting(SOCKET s)
     {
         Entry* e = Find(s);
-        if (e == nullptr || !e->acceptPaused)
+        if (e == nullptr || m_pausedListeners.erase(s) == 0)
             return;
-        e->acceptPaused = false;
         e->acceptArmed = true;
         Rearm(s, *e);
     }
@@ -429,6 +428,7 @@ private:
     }
 
     std::map<SOCKET, Entry> m_sockets;
+    std::set<SOCKET> m_pausedListeners;  // resting after running out of descriptors
     SOCKET m_next = kFirstHandle;
     int m_epoll = -1;
     QPointer<QSocketNotifier> m_notifier;
