@@ -1,5 +1,6 @@
 // Line setup and the port list: opening a serial port per line, the list's
-// rows, and closing every line for a settings change.
+// rows, taking a line whose device went away out of the pool, and closing
+// every line for a settings change.
 #include <cstdio>
 
 #include "platform/comm/comm.h"

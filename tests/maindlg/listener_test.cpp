@@ -2,84 +2,34 @@
 // given at the accept.
 #include "relay_fixture.h"
 
+#include <algorithm>
+#include <thread>
 #include <vector>
 
 using namespace relaytest;
-
-namespace {
-
-int ConnectWithoutWaiting(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(static_cast<uint16_t>(port));
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    return fd;
-}
-
-// Waits, without running the relay's loop, until the system has completed
-// every connection.
-bool AllConnected(const std::vector<int>& fds, std::chrono::milliseconds timeout)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    size_t connected = 0;
-    while (connected < fds.size() && std::chrono::steady_clock::now() < end) {
-        connected = 0;
-        for (int fd : fds) {
-            pollfd p{fd, POLLOUT, 0};
-            int err = 1;
-            socklen_t len = sizeof err;
-            if (::poll(&p, 1, 0) == 1 && ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0)
-                ++connected;
-        }
-        ::poll(nullptr, 0, 50);
-    }
-    return connected == fds.size();
-}
-
-// Everything a caller receives up to the end of the stream; false when that
-// end does not come.
-bool ReadToEnd(int fd, std::string& got)
-{
-    char buf[256];
-    for (;;) {
-        const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
-        if (n == 0)
-            return true;
-        if (n < 0)
-            return false;
-        got.append(buf, static_cast<size_t>(n));
-    }
-}
-
-}  // namespace
 
 // Far more callers than one turn of the relay accepts arrive while it is
 // busy: the system queues every one of them for the relay, and each is
 // refused with the FULL text and the end of the stream.
 TEST_F(RelayTest, BurstOfCallersIsAnsweredToTheLast)
 {
-    constexpr size_t kBurst = 150;
+    constexpr size_t kBurst = 100;
     Run("[TEXT]\nFULL=busy\\r\\n\n[LOG]\nENABLE=0\n", [&](CSkiffaDlg& dlg) {
-        std::vector<int> fds;
+        std::vector<std::unique_ptr<Caller>> callers;
         for (size_t i = 0; i < kBurst; ++i)
-            fds.push_back(ConnectWithoutWaiting(ListenPort(dlg)));
-        EXPECT_TRUE(AllConnected(fds, 10s)) << "callers left outside the listen queue";
-        std::vector<std::string> got(kBurst);
-        std::vector<bool> ended(kBurst, false);
-        EXPECT_TRUE(WaitUntil(
-            [&] {
-                for (size_t i = 0; i < kBurst; ++i)
-                    ended[i] = ended[i] || ReadToEnd(fds[i], got[i]);
-                return std::all_of(ended.begin(), ended.end(), [](bool e) { return e; });
-            },
-            30s));
-        for (size_t i = 0; i < kBurst; ++i)
-            EXPECT_EQ(got[i], "busy\r\n") << "caller " << i << (ended[i] ? "" : " never saw the end");
-        for (int fd : fds)
-            ::close(fd);
+            callers.push_back(std::make_unique<Caller>(ListenPort(dlg)));
+        // The relay's loop does not run meanwhile.
+        const auto queued = [&] {
+            return std::all_of(callers.begin(), callers.end(), [](auto& c) { return c->Connected(); });
+        };
+        for (auto end = std::chrono::steady_clock::now() + 10s;
+             !queued() && std::chrono::steady_clock::now() < end;)
+            std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(queued()) << "callers left outside the listen queue";
+        for (size_t i = 0; i < kBurst; ++i) {
+            EXPECT_TRUE(callers[i]->WaitForEnd(30s)) << "caller " << i;
+            EXPECT_EQ(callers[i]->Take(), "busy\r\n") << "caller " << i;
+        }
     });
 }
 

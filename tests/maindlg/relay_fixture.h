@@ -122,6 +122,15 @@ public:
         Drain();
         return m_eof;
     }
+    // Whether the system has completed the connection (the relay may not
+    // have accepted it yet).
+    bool Connected() const
+    {
+        pollfd p{m_fd, POLLOUT, 0};
+        int err = 1;
+        socklen_t len = sizeof err;
+        return ::poll(&p, 1, 0) == 1 && ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
+    }
     void Close()
     {
         if (m_fd >= 0)
