@@ -3,10 +3,13 @@
 #include <QLocale>
 
 #include "app/SkiffaApp.h"
+#include "platform/system/system.h"
 #include "platform/windows/translations.h"
 
 int main(int argc, char** argv)
 {
+    // Every refused caller who never hangs up keeps a descriptor.
+    RaiseOpenFileLimit();
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     // The toolkit's buttons and folder chooser in the desktop's language

@@ -29,6 +29,9 @@ constexpr UINT WM_SOCKET_NOTIFY = WM_APP + 1;
 constexpr UINT WM_TRAY_NOTIFY = WM_APP + 2;
 constexpr UINT WM_COMDATA = WM_APP + 3;
 // WM_GETUSERCOUNT (WM_APP + 4) comes with the settings dialogs that ask it.
+// A port's reader found its device gone: wParam the row, lParam the port
+// object's generation.
+constexpr UINT WM_COMGONE = WM_APP + 5;
 
 // Timer ids: the 500 ms tick, and three one-shot bands of MAX_LINES ids each.
 constexpr UINT TIMER_TICK = 1;
@@ -107,6 +110,7 @@ public:
     void SetupPorts();
     void UpdatePortList();
     void ClosePorts();
+    LRESULT OnComGone(WPARAM wParam, LPARAM lParam);
 
     // --- tray and window (SkiffaDlgWindow.cpp) ------------------------------
     void AddTrayIcon();
@@ -160,6 +164,7 @@ private:
     // Caller side (SkiffaDlgSockets.cpp).
     std::string ListenOn(int port);
     void OnAccept();
+    bool AcceptCaller();
     void OnCallerClosed(SOCKET s);
     int ReceiveFromCaller(int row, bool atClose);
     void SendToSocket(SOCKET s, const void* bytes, size_t len);
@@ -196,6 +201,7 @@ private:
 
     // Line setup (SkiffaDlgPorts.cpp).
     bool RetireLineIfDeviceGone(int row);
+    void ReportDeviceGone(int row);
 
     // Bytes that callers' sockets did not take at once.
     CallerOutput m_callerOutput;

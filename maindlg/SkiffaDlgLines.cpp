@@ -97,15 +97,15 @@ void CSkiffaDlg::CallerGone(int row)
     if (m_bDebugLog)
         WriteDebugLog("dtr off", nullptr, 0);
     DropDtr(row);
-    if (m_nKeepTime == 0) {
+    if (p.m_nState == LINE_OPEN_ERROR) {
+        // Its device went away during the call: the line stays out of the pool.
+    } else if (m_nKeepTime == 0) {
         p.m_nState = LINE_IDLE;
     } else {
         p.m_nState = LINE_HOLD;
         SetTimer(TIMER_RELEASE + static_cast<UINT>(row), static_cast<UINT>(m_nKeepTime) * 1000u);
     }
     WriteLog(row);
-    // A line whose device vanished during the call takes no more calls.
-    RetireLineIfDeviceGone(row);
 }
 
 // --- timers ------------------------------------------------------------------

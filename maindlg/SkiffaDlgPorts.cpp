@@ -1,5 +1,6 @@
 // Line setup and the port list: opening a serial port per line, the list's
-// rows, and closing every line for a settings change.
+// rows, taking a line whose device went away out of the pool, and closing
+// every line for a settings change.
 #include <cstdio>
 
 #include "platform/comm/comm.h"
@@ -16,15 +17,22 @@
 
 namespace {
 
-// What the system said of a port that did not open, for the journal: the
-// port, the device it resolved to and the reason.
+// A port's failure for the journal: the port, the device it resolved to and
+// the reason.
+std::string PortFailureDetail(const std::string& name, const std::string& device, const std::string& reason)
+{
+    std::string detail = cp932::ToUtf8(name);
+    if (!device.empty())
+        detail += " (" + device + ")";
+    return detail + ": " + reason;
+}
+
+// What the system said of a port that did not open.
 std::string OpenFailureDetail(const std::string& name)
 {
     const CommOpenFailure failure = GetLastCommOpenFailure();
-    std::string detail = cp932::ToUtf8(name);
-    if (!failure.device.empty())
-        detail += " (" + failure.device + ")";
-    return detail + ": " + (failure.reason.empty() ? "the port could not be set up" : failure.reason);
+    return PortFailureDetail(name, failure.device,
+                             failure.reason.empty() ? "the port could not be set up" : failure.reason);
 }
 
 }  // namespace
@@ -41,6 +49,7 @@ void CSkiffaDlg::SetupPorts()
         m_listPort.SetItemText(row, 1, PortSettingsSummary(m_aPort[i]));
         ReleasePort(row);
         CSerialPort* port = CreatePort(row);
+        port->m_nGoneMsg = WM_COMGONE;
         const CPortInfo& info = m_aPort[i];
         if (port->Open(info.m_strName, static_cast<DWORD>(info.m_nSpeed), static_cast<BYTE>(info.m_nData),
                        info.m_nStop, info.m_nParity, this, WM_COMDATA, row)) {
@@ -64,17 +73,43 @@ void CSkiffaDlg::SetupPorts()
     m_btnComPort.EnableWindow(m_listPort.GetNextItem(-1, LVNI_SELECTED) != -1);
 }
 
+// A port's reader found its device gone. A message from a port that has
+// since been closed and replaced is dropped.
+LRESULT CSkiffaDlg::OnComGone(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam >= m_aPort.size())
+        return 0;
+    const CSerialPort* port = m_aPort[wParam].m_pComm;
+    if (port == nullptr || static_cast<DWORD>(lParam) != port->m_nGeneration)
+        return 0;
+    if (RetireLineIfDeviceGone(static_cast<int>(wParam)))
+        UpdatePortList();
+    return 0;
+}
+
 // A line whose device went away (its reader ended on a hang-up or an I/O
 // error) is out of the pool, as if it had failed to open, until the lines are
-// next opened; true when the row was taken out.
+// next opened. A call on it ends as on a DSR drop: the caller is half-closed
+// and his close ends the call. True when the row was taken out.
 bool CSkiffaDlg::RetireLineIfDeviceGone(int row)
 {
     CPortInfo& p = Port(row);
     if (p.m_pComm == nullptr || !p.m_pComm->DeviceGone())
         return false;
+    ReportDeviceGone(row);
     ReleasePort(row);
     p.m_nState = LINE_OPEN_ERROR;
+    HalfClose(row);
     return true;
+}
+
+// One line on stderr, worded as the box of a port that does not open.
+void CSkiffaDlg::ReportDeviceGone(int row)
+{
+    const CPortInfo& p = Port(row);
+    const std::string device = GetCommDeviceName(p.m_pComm->m_hComm);
+    WriteMessageBoxLogLine({this, LoadResString(IDS_COM_OPEN_ERROR), LoadResString(IDS_APP_TITLE),
+                            MB_ICONSTOP, PortFailureDetail(p.m_strName, device, "the device has gone away")});
 }
 
 void CSkiffaDlg::UpdatePortList()

@@ -66,9 +66,11 @@ std::string CSkiffaDlg::ListenOn(int port)
     addr.sin_addr.s_addr = ws::htonl(ws::INADDR_ANY);
     if (ws::bind(m_sockListen, &addr, sizeof addr) == SOCKET_ERROR)
         return ws::WSAErrorText(ws::WSAGetLastError());
-    // A listener that cannot report its callers is no listener.
+    // A listener that cannot report its callers is no listener. The backlog
+    // is the largest the system allows: a caller beyond a full backlog is
+    // left looking connected and never handed over.
     if (ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::FD_ACCEPT) == SOCKET_ERROR ||
-        ws::listen(m_sockListen, 5) == SOCKET_ERROR)
+        ws::listen(m_sockListen, ws::SOMAXCONN) == SOCKET_ERROR)
         return ws::WSAErrorText(ws::WSAGetLastError());
     return {};
 }
@@ -97,17 +99,42 @@ LRESULT CSkiffaDlg::OnSocketNotify(WPARAM wParam, LPARAM lParam)
     return 1;
 }
 
+namespace {
+
+// Callers accepted in one turn of the event loop at most; the listener's next
+// notification brings the rest after serial data, timers and signals.
+constexpr int kMaxAcceptsPerTurn = 32;
+
+// Seconds a caller's socket keeps sending data or its end unacknowledged
+// before the system gives up and the call ends as on a reset.
+constexpr int kCallerGiveUpSeconds = 120;
+
+}  // namespace
+
+// Every caller waiting now, not only the first: a burst is taken in one
+// turn, up to its bound.
 void CSkiffaDlg::OnAccept()
+{
+    for (int i = 0; i < kMaxAcceptsPerTurn && AcceptCaller(); ++i) {}
+}
+
+// One caller from the listener, given a line or refused; false when none
+// was waiting (or accept failed).
+bool CSkiffaDlg::AcceptCaller()
 {
     ws::SOCKADDR_IN addr{};
     int addrLen = sizeof addr;
     const SOCKET s = ws::accept(m_sockListen, &addr, &addrLen);
     if (s == INVALID_SOCKET)
-        return;
+        return false;
     if (ws::WSAAsyncSelect(s, this, WM_SOCKET_NOTIFY, kCallerEvents) == SOCKET_ERROR) {
         ws::closesocket(s);
-        return;
+        return true;
     }
+    // A caller whose network drops without a word must not hold his line
+    // for the quarter of an hour the system would otherwise keep trying.
+    const int giveUp = kCallerGiveUpSeconds;
+    ws::setsockopt(s, ws::IPPROTO_TCP, ws::TCP_MAXRT, reinterpret_cast<const char*>(&giveUp), sizeof giveUp);
     int row = -1;
     for (size_t i = 0; i < m_aPort.size(); ++i) {
         const CPortInfo& p = m_aPort[i];
@@ -126,7 +153,7 @@ void CSkiffaDlg::OnAccept()
         m_callerOutput.Shutdown(s);
         WriteLog(-1);
         UpdatePortList();
-        return;
+        return true;
     }
     CPortInfo& p = Port(row);
     p.m_sock = s;
@@ -142,6 +169,7 @@ void CSkiffaDlg::OnAccept()
     SendToSocket(s, kOfferBinary, sizeof kOfferBinary);
     SendToSocket(s, kOfferEcho, sizeof kOfferEcho);
     UpdatePortList();
+    return true;
 }
 
 void CSkiffaDlg::OnSocketReceive(int row)

@@ -127,7 +127,7 @@ unsigned CSerialPort::ReadThreadProc(void* param)
             // The device has gone (hung up, unplugged, failed), or the port
             // was closed under the reader.
             if (GetLastError() != ERROR_OPERATION_ABORTED)
-                self->m_bDeviceGone = true;
+                self->OnDeviceGone();
             break;
         }
         if ((mask & EV_RXCHAR) == 0)
@@ -160,6 +160,16 @@ void CSerialPort::PostSlot(int slot, DWORD count)
     if (!PostMessageA(m_hNotifyWnd, m_nNotifyMsg, static_cast<WPARAM>(m_nPortIndex), lParam))
         ReleaseSlot();  // nobody will take it
     m_nReadSlot = (slot + 1) % COM_SLOT_COUNT;
+}
+
+// The reader found the device gone: the flag for the owner, and the message
+// that tells the window at once.
+void CSerialPort::OnDeviceGone()
+{
+    m_bDeviceGone = true;
+    if (m_nGoneMsg != 0)
+        PostMessageA(m_hNotifyWnd, m_nGoneMsg, static_cast<WPARAM>(m_nPortIndex),
+                     static_cast<LPARAM>(m_nGeneration));
 }
 
 bool CSerialPort::WaitForFreeSlot()

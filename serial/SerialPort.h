@@ -93,6 +93,10 @@ public:
     // or an I/O error: an adapter pulled, a pty's far end closed); the port
     // then carries no more bytes from the host.
     bool DeviceGone() const { return m_bDeviceGone; }
+    // The message the reader then posts to the data messages' window, once
+    // and after its last data message: wParam the row, lParam the object's
+    // generation (m_nGeneration). 0, the default, posts none; set before Open.
+    UINT m_nGoneMsg = 0;
 
     // Makes every later Open find that its reader thread cannot be started.
     static void FailReaderStartForTesting(bool fail);
@@ -114,6 +118,7 @@ private:
     // The reader's wait until the slot it is about to fill has been taken;
     // false when the reader is to stop instead.
     bool WaitForFreeSlot();
+    void OnDeviceGone();
     void PostSlot(int slot, DWORD count);
     void ReleaseSlot();
     bool WaitForRoom(HANDLE h, int count);

@@ -152,6 +152,12 @@ CommOpenFailure GetLastCommOpenFailure()
     return t_openFailure;
 }
 
+std::string GetCommDeviceName(HANDLE h)
+{
+    HandleUse use(h);
+    return use.get() == nullptr ? std::string() : use.get()->m_device;
+}
+
 DWORD GetLastError()
 {
     return t_lastError;
@@ -187,6 +193,7 @@ HANDLE CreateCommFileA(const char* path)
         return INVALID_HANDLE_VALUE;
     }
     t_openFailure = CommOpenFailure{};
+    port->m_device = DescribeDevice(device);
 
     std::lock_guard<std::mutex> lock(g_handlesMutex);
     const std::uintptr_t value = g_nextHandle++;

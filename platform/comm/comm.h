@@ -58,6 +58,11 @@ struct CommOpenFailure {
 };
 CommOpenFailure GetLastCommOpenFailure();
 
+// The device an open handle's port name resolved to, in the words of
+// CommOpenFailure::device ("/opt/skiffa/com/COM1 -> /dev/ttyUSB0"); empty for
+// a handle that is not open.
+std::string GetCommDeviceName(HANDLE h);
+
 // Closes the handle: wakes any thread waiting in it, waits until no other
 // call is inside it, then releases the port. FALSE for an invalid handle.
 BOOL CloseHandle(HANDLE h);

@@ -66,6 +66,10 @@ public:
     DWORD m_inQueueSize = 2048;
     DWORD m_outQueueSize = 2048;
     bool m_lineStateAsked = false;  // SetCommState was called, whatever came of it
+
+    // The device the port's name resolved to, for reports; set before the
+    // handle is handed out and never changed.
+    std::string m_device;
 };
 
 // True when termios has a constant for this speed in bits per second.

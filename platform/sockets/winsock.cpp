@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -22,8 +23,11 @@
 #include <unistd.h>
 
 #include <bit>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <map>
+#include <set>
 
 // The system's values, taken before the macros that carry the Windows Sockets
 // names are removed, so that the layer's own constants can use those names.
@@ -45,6 +49,7 @@ constexpr int kSysSoReuseAddr = SO_REUSEADDR;
 #undef SO_LINGER
 #undef SO_SNDBUF
 #undef SO_RCVBUF
+#undef SOMAXCONN
 #undef INADDR_ANY
 #undef INADDR_LOOPBACK
 #undef htons
@@ -62,6 +67,16 @@ namespace {
 
 constexpr SOCKET kFirstHandle = 1000;
 
+// How long a listener rests after an accept that found no descriptor.
+int g_acceptPauseMs = 250;
+
+// Errors of accept that say the process or the system has run out of
+// descriptors or buffers: trying again at once would fail again.
+bool IsOutOfResources(int err)
+{
+    return err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM;
+}
+
 struct Entry {
     int fd = -1;
     HWND hwnd = nullptr;
@@ -78,6 +93,7 @@ struct Entry {
     int closeError = 0;         // the error word for FD_CLOSE
     bool sentShutdown = false;  // shutdown(SD_SEND or SD_BOTH) was called
     bool rearmDue = false;      // to be re-armed once its round's notifications are handled
+    bool fdShortage = false;    // accepts fail for lack of descriptors; reported once
 };
 
 thread_local int t_lastError = 0;
@@ -231,6 +247,38 @@ public:
             ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, it->second.fd, nullptr);
         ::close(it->second.fd);
         m_sockets.erase(it);
+        m_pausedListeners.erase(s);
+        // The descriptor just freed may be what a resting listener waits for.
+        const std::set<SOCKET> paused = m_pausedListeners;
+        for (SOCKET listener : paused)
+            ResumeAccepting(listener);
+    }
+
+    // An accept found no descriptor: FD_ACCEPT rests until the pause ends or
+    // a socket is closed, instead of coming again at once for the same
+    // caller. The first failure of an episode is written to stderr.
+    void PauseAccepting(SOCKET s, Entry& e, int err)
+    {
+        e.acceptArmed = false;
+        Rearm(s, e);
+        if (!e.fdShortage) {
+            e.fdShortage = true;
+            std::fprintf(stderr, "TCP listener: cannot accept a caller: %s; trying again every %d ms\n",
+                         std::strerror(err), g_acceptPauseMs);
+            std::fflush(stderr);
+        }
+        if (m_notifier.isNull() || !m_pausedListeners.insert(s).second)
+            return;
+        QTimer::singleShot(g_acceptPauseMs, m_notifier.data(), [this, s] { ResumeAccepting(s); });
+    }
+
+    void ResumeAccepting(SOCKET s)
+    {
+        Entry* e = Find(s);
+        if (e == nullptr || m_pausedListeners.erase(s) == 0)
+            return;
+        e->acceptArmed = true;
+        Rearm(s, *e);
     }
 
     // The epoll set and its notifier, made on first use; false when there is
@@ -380,6 +428,7 @@ private:
     }
 
     std::map<SOCKET, Entry> m_sockets;
+    std::set<SOCKET> m_pausedListeners;  // resting after running out of descriptors
     SOCKET m_next = kFirstHandle;
     int m_epoll = -1;
     QPointer<QSocketNotifier> m_notifier;
@@ -502,6 +551,16 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
         std::memcpy(&v, optval, sizeof v);
         v = v != 0 ? 1 : 0;
         r = ::setsockopt(e->fd, kSysIpprotoTcp, kSysTcpNoDelay, &v, sizeof v);
+    } else if (level == IPPROTO_TCP && optname == TCP_MAXRT) {
+        if (optlen < static_cast<int>(sizeof(int)))
+            return Fail(WSAEFAULT);
+        int seconds;
+        std::memcpy(&seconds, optval, sizeof seconds);
+        if (seconds < 0 || seconds > INT_MAX / 1000)
+            return Fail(WSAEINVAL);
+        // Linux counts it in milliseconds; 0 leaves the system's own retries.
+        const unsigned ms = static_cast<unsigned>(seconds) * 1000u;
+        r = ::setsockopt(e->fd, kSysIpprotoTcp, TCP_USER_TIMEOUT, &ms, sizeof ms);
     } else if (level == SOL_SOCKET && optname == SO_LINGER) {
         if (optlen < static_cast<int>(sizeof(LINGER)))
             return Fail(WSAEFAULT);
@@ -520,6 +579,37 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
         return Fail(WSAENOPROTOOPT);
     }
     return r == 0 ? 0 : Fail(MapErrno(errno));
+}
+
+int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen)
+{
+    Entry* e = Layer::Get().Find(s);
+    if (e == nullptr)
+        return Fail(WSAENOTSOCK);
+    if (optval == nullptr || optlen == nullptr || *optlen < static_cast<int>(sizeof(int)))
+        return Fail(WSAEFAULT);
+    int sysLevel = kSysSolSocket;
+    int sysName = 0;
+    if (level == IPPROTO_TCP && optname == TCP_NODELAY) {
+        sysLevel = kSysIpprotoTcp;
+        sysName = kSysTcpNoDelay;
+    } else if (level == IPPROTO_TCP && optname == TCP_MAXRT) {
+        sysLevel = kSysIpprotoTcp;
+        sysName = TCP_USER_TIMEOUT;
+    } else if (level == SOL_SOCKET && (optname == SO_SNDBUF || optname == SO_RCVBUF)) {
+        sysName = optname == SO_SNDBUF ? kSysSoSndBuf : kSysSoRcvBuf;
+    } else {
+        return Fail(WSAENOPROTOOPT);
+    }
+    int v = 0;
+    socklen_t len = sizeof v;
+    if (::getsockopt(e->fd, sysLevel, sysName, &v, &len) != 0)
+        return Fail(MapErrno(errno));
+    if (optname == TCP_MAXRT)
+        v /= 1000;
+    std::memcpy(optval, &v, sizeof v);
+    *optlen = sizeof v;
+    return 0;
 }
 
 int bind(SOCKET s, const SOCKADDR_IN* name, int namelen)
@@ -548,6 +638,8 @@ int listen(SOCKET s, int backlog)
     Entry* e = layer.Find(s);
     if (e == nullptr)
         return Fail(WSAENOTSOCK);
+    // The system cuts a backlog above its own limit (net.core.somaxconn), as
+    // SOMAXCONN is, to that limit.
     if (::listen(e->fd, backlog) != 0)
         return Fail(MapErrno(errno));
     e->listening = true;
@@ -608,6 +700,13 @@ SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen)
     const int fd = Retry([&] { return ::accept4(e->fd, reinterpret_cast<sockaddr*>(&sa), &len, flags); });
     const int err = errno;
     const bool nonBlocking = e->nonBlocking;
+    if (fd < 0 && IsOutOfResources(err)) {
+        layer.PauseAccepting(s, *e, err);
+        t_lastError = MapErrno(err);
+        return INVALID_SOCKET;
+    }
+    if (fd >= 0)
+        e->fdShortage = false;
     e->acceptArmed = true;
     layer.Rearm(s, *e);
     if (fd < 0) {
@@ -748,6 +847,11 @@ void ForgetWindow(HWND hwnd)
 unsigned long ReadyReportsForTesting()
 {
     return Layer::Get().ReadyReports();
+}
+
+void SetAcceptPauseForTesting(int milliseconds)
+{
+    g_acceptPauseMs = milliseconds;
 }
 
 }  // namespace ws

@@ -24,6 +24,9 @@ constexpr int IPPROTO_TCP = 6;
 
 // setsockopt levels and options.
 constexpr int TCP_NODELAY = 0x0001;  // level IPPROTO_TCP, an int
+// Level IPPROTO_TCP, an int: seconds that sent data or a FIN may stay
+// unacknowledged before the system gives up and resets the connection.
+constexpr int TCP_MAXRT = 5;
 constexpr int SOL_SOCKET = 0xFFFF;
 constexpr int SO_LINGER = 0x0080;  // level SOL_SOCKET, a LINGER
 constexpr int SO_SNDBUF = 0x1001;  // level SOL_SOCKET, an int
@@ -32,6 +35,9 @@ constexpr int SO_RCVBUF = 0x1002;  // level SOL_SOCKET, an int
 // IPv4 addresses in host byte order; put them through htonl.
 constexpr DWORD INADDR_ANY = 0x00000000u;
 constexpr DWORD INADDR_LOOPBACK = 0x7F000001u;
+
+// listen's backlog for the largest the system allows.
+constexpr int SOMAXCONN = 0x7FFFFFFF;
 
 // shutdown directions.
 constexpr int SD_RECEIVE = 0;
@@ -129,8 +135,12 @@ DWORD ntohl(DWORD v);
 // until WSAAsyncSelect; INVALID_SOCKET on failure. Handles count up from 1000
 // and are never handed out twice in a process.
 [[nodiscard]] SOCKET socket(int af, int type, int protocol);
-// TCP_NODELAY, SO_LINGER, SO_SNDBUF and SO_RCVBUF; WSAENOPROTOOPT for others.
+// TCP_NODELAY, TCP_MAXRT, SO_LINGER, SO_SNDBUF and SO_RCVBUF; WSAENOPROTOOPT
+// for others.
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
+// Reads back an int option of those (not SO_LINGER) into optval; *optlen at
+// least 4, set to 4.
+int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
 // Each returns 0, or SOCKET_ERROR with the reason in WSAGetLastError
 // (WSAENOTSOCK for a handle that is not open).
 [[nodiscard]] int bind(SOCKET s, const SOCKADDR_IN* name, int namelen);
@@ -141,7 +151,11 @@ int connect(SOCKET s, const SOCKADDR_IN* name, int namelen);
 [[nodiscard]] int getsockname(SOCKET s, SOCKADDR_IN* name, int* namelen);
 // The next waiting caller's socket, with its address in addr when addr is
 // given (*addrlen at least 16). Re-enables FD_ACCEPT. The new socket is
-// non-blocking when the listener is.
+// non-blocking when the listener is. When the process or the system is out
+// of descriptors or buffers (WSAEMFILE, WSAENOBUFS), FD_ACCEPT is re-enabled
+// only after a pause, or as soon as this layer closes a socket, so that a
+// caller left waiting never makes the loop spin; each such episode writes one
+// line to stderr.
 [[nodiscard]] SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen);
 // Bytes read (0 at the end of the stream) or SOCKET_ERROR; flags must be 0.
 // Re-enables FD_READ, which is posted again at once while unread bytes remain.
@@ -172,5 +186,7 @@ void ForgetWindow(HWND hwnd);
 // How many readiness reports the layer has taken from the system so far: a
 // test sees with it that a quiet socket does not wake the event loop.
 unsigned long ReadyReportsForTesting();
+// The pause after an accept that found no descriptor (250 ms unless set).
+void SetAcceptPauseForTesting(int milliseconds);
 
 }  // namespace ws

@@ -1,5 +1,7 @@
-// Sleep and the timer resolution calls.
+// Sleep, the timer resolution calls and the open-file limit.
 #include "platform/system/system.h"
+
+#include <sys/resource.h>
 
 #include <atomic>
 #include <chrono>
@@ -39,4 +41,13 @@ UINT timeEndPeriod(UINT)
 int TimerPeriodDepthForTesting()
 {
     return g_periodDepth.load();
+}
+
+bool RaiseOpenFileLimit()
+{
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= limit.rlim_max)
+        return false;
+    limit.rlim_cur = limit.rlim_max;
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }

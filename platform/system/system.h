@@ -1,4 +1,5 @@
-// Small system services: pausing the calling thread and the timer resolution.
+// Small system services: pausing the calling thread, the timer resolution and
+// the open-file limit.
 #pragma once
 
 #include <functional>
@@ -16,3 +17,9 @@ void SetSleepHookForTesting(std::function<void(DWORD ms)> hook);
 UINT timeBeginPeriod(UINT periodMs);
 UINT timeEndPeriod(UINT periodMs);
 int TimerPeriodDepthForTesting();
+
+// Raises the process's soft limit of open files to its hard limit, so that
+// callers who keep their connections do not exhaust the descriptors at the
+// common default of 1024. Nothing in the program waits with select, which
+// could not take descriptors above 1023. False when the limit stays as it was.
+bool RaiseOpenFileLimit();

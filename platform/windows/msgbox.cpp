@@ -82,6 +82,12 @@ std::string MessageBoxLogLine(const MessageBoxRecord& box)
     return line;
 }
 
+void WriteMessageBoxLogLine(const MessageBoxRecord& box)
+{
+    std::fprintf(stderr, "%s\n", MessageBoxLogLine(box).c_str());
+    std::fflush(stderr);
+}
+
 bool CanAnswerMessageBoxes()
 {
     if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr)
@@ -104,8 +110,7 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     if (CDialogEx::IsEndingWindow(dynamic_cast<QWidget*>(owner)))
         return yesNo ? IDNO : IDOK;
     const MessageBoxRecord record{owner, text, caption, type, detail};
-    std::fprintf(stderr, "%s\n", MessageBoxLogLine(record).c_str());
-    std::fflush(stderr);
+    WriteMessageBoxLogLine(record);
     if (g_hook)
         return g_hook(record);
     if (g_ending)

@@ -57,6 +57,9 @@ struct MessageBoxRecord {
 // The line a box writes to stderr (without its line end): the caption and the
 // text in UTF-8, the text's line breaks as blanks, and the detail in brackets.
 std::string MessageBoxLogLine(const MessageBoxRecord& box);
+// Writes that line to stderr without showing the box: a failure that a box
+// would interrupt nobody for still reaches the journal in the same words.
+void WriteMessageBoxLogLine(const MessageBoxRecord& box);
 
 // Whether a box would be shown here; tests of real boxes on the offscreen
 // platform make it so (false puts the platform's own answer back).

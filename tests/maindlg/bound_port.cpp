@@ -22,4 +22,13 @@ void ShrinkSendBuffer(SOCKET s)
     ws::setsockopt(s, ws::SOL_SOCKET, ws::SO_SNDBUF, reinterpret_cast<const char*>(&size), sizeof size);
 }
 
+int GiveUpSeconds(SOCKET s)
+{
+    int seconds = -1;
+    int len = sizeof seconds;
+    if (ws::getsockopt(s, ws::IPPROTO_TCP, ws::TCP_MAXRT, reinterpret_cast<char*>(&seconds), &len) != 0)
+        return -1;
+    return seconds;
+}
+
 }  // namespace relaytest

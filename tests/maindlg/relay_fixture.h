@@ -34,6 +34,9 @@ int BoundPort(SOCKET s);
 // Pins a socket's send buffer small, so the kernel holds back little of what
 // is sent to a caller that does not read.
 void ShrinkSendBuffer(SOCKET s);
+// Seconds the system keeps unacknowledged data or an end on the socket before
+// it gives up (TCP_MAXRT); -1 when that cannot be read.
+int GiveUpSeconds(SOCKET s);
 
 using namespace std::chrono_literals;
 
@@ -118,6 +121,15 @@ public:
     {
         Drain();
         return m_eof;
+    }
+    // Whether the system has completed the connection (the relay may not
+    // have accepted it yet).
+    bool Connected() const
+    {
+        pollfd p{m_fd, POLLOUT, 0};
+        int err = 1;
+        socklen_t len = sizeof err;
+        return ::poll(&p, 1, 0) == 1 && ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
     }
     void Close()
     {

@@ -4,12 +4,20 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
+#include <QScopeGuard>
 #include <QTimer>
 #include <gtest/gtest.h>
 
 #include "support/pump.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -293,6 +301,66 @@ TEST(WinsockTest, EndOfStreamWithoutCloseEventStaysQuiet)
     // Asking for FD_CLOSE afterwards still reports the close that was seen.
     ASSERT_EQ(ws::WSAAsyncSelect(p.server, &p.win, kNotify, ws::FD_READ | ws::FD_CLOSE), 0);
     ASSERT_TRUE(PumpUntil([&] { return p.win.Count(p.server, ws::FD_CLOSE) == 1; }));
+}
+
+// Takes every descriptor the process may still open (its soft limit lowered
+// first, so that a large limit costs little); the returned call gives them back.
+std::function<void()> TakeEveryDescriptor()
+{
+    rlimit saved{};
+    ::getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit low{std::min<rlim_t>(saved.rlim_cur, 1024), saved.rlim_max};
+    ::setrlimit(RLIMIT_NOFILE, &low);
+    auto fds = std::make_shared<std::vector<int>>();
+    for (int fd = ::dup(STDERR_FILENO); fd >= 0; fd = ::dup(STDERR_FILENO))
+        fds->push_back(fd);
+    return [fds, saved] {
+        for (int fd : *fds)
+            ::close(fd);
+        fds->clear();
+        ::setrlimit(RLIMIT_NOFILE, &saved);
+    };
+}
+
+// An accept that finds no descriptor leaves the caller waiting without
+// FD_ACCEPT coming back for him at once; it says so on stderr once, and the
+// caller is accepted as soon as a socket is closed.
+TEST(WinsockTest, AcceptWithoutDescriptorsRestsUntilOneIsFree)
+{
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "UBSan's checks open a pipe to probe memory and report false errors without descriptors";
+#endif
+    ws::SetAcceptPauseForTesting(3600 * 1000);  // here only a closed socket ends the rest
+    Recorder win;
+    WORD port = 0;
+    SOCKET listener = Listen(win, port);
+    SOCKET spare = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
+    SOCKET caller = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
+    ::testing::internal::CaptureStderr();
+    const std::function<void()> giveBack = TakeEveryDescriptor();
+    const auto onFailure = qScopeGuard(giveBack);
+    ws::SOCKADDR_IN a = Loopback(port);
+    ASSERT_EQ(ws::connect(caller, &a, sizeof a), 0) << ws::WSAGetLastError();
+    ASSERT_TRUE(PumpUntil([&] { return win.Count(listener, ws::FD_ACCEPT) == 1; }));
+    EXPECT_EQ(ws::accept(listener, nullptr, nullptr), INVALID_SOCKET);
+    EXPECT_EQ(ws::WSAGetLastError(), ws::WSAEMFILE);
+    const unsigned long reports = ws::ReadyReportsForTesting();
+    PumpFor(200);
+    EXPECT_EQ(win.Count(listener, ws::FD_ACCEPT), 1) << "FD_ACCEPT again for a caller who cannot be taken";
+    EXPECT_EQ(ws::ReadyReportsForTesting(), reports) << "the waiting caller woke the loop again";
+
+    giveBack();
+    ws::closesocket(spare);
+    ASSERT_TRUE(PumpUntil([&] { return win.Count(listener, ws::FD_ACCEPT) == 2; }));
+    SOCKET taken = ws::accept(listener, nullptr, nullptr);
+    EXPECT_NE(taken, INVALID_SOCKET) << ws::WSAGetLastError();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    const std::string reason = std::strerror(EMFILE);
+    EXPECT_NE(err.find(reason), std::string::npos) << err;
+    EXPECT_EQ(err.find(reason, err.find(reason) + 1), std::string::npos) << "more than one line: " << err;
+    ws::SetAcceptPauseForTesting(250);
+    for (SOCKET s : {taken, caller, listener})
+        ws::closesocket(s);
 }
 
 // A reset connection ends with FD_CLOSE carrying WSAECONNRESET.
