@@ -31,6 +31,9 @@ BOOL CSkiffaApp::InitInstance()
     // A close request from outside (SIGTERM, SIGINT, SIGHUP) ends the dialog
     // as WM_CLOSE does: without a question.
     PostMessageOnTerminationSignals(&dlg, WM_CLOSE);
+    // The toolkit ends the process by itself when the display goes away:
+    // the lines drop DTR then too.
+    const ForcedExitHook releaseLines([&dlg] { dlg.EndAtForcedExit(); });
     dlg.DoModal();
     return FALSE;
 }

@@ -138,6 +138,11 @@ BOOL CSkiffaDlg::DestroyWindow()
     return CDialogEx::DestroyWindow();
 }
 
+void CSkiffaDlg::EndAtForcedExit()
+{
+    ReleaseAllPorts();
+}
+
 LRESULT CSkiffaDlg::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     // A tray host started anew knows no icons: add ours again, hidden or not.

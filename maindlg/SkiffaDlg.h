@@ -89,6 +89,9 @@ public:
     BOOL OnInitDialog() override;
     BOOL DestroyWindow() override;
     void DoDataExchange(CDataExchange* pDX) override;
+    // The process ends under the dialog (the display went away): the lines
+    // are released as at every end, without touching the window system.
+    void EndAtForcedExit();
 
     // --- configuration and daily log (SkiffaDlgConfig.cpp, SkiffaDlgLog.cpp) --
     void LoadSettings();

@@ -375,7 +375,9 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
         return fail(ERROR_GEN_FAILURE, ErrnoText(errno));
     termios t = original;
     cfmakeraw(&t);
-    t.c_cflag |= CLOCAL | CREAD;
+    // HUPCL: the device drops DTR at its last close, so the host hears the
+    // line hang up however the process ends, killed or crashed included.
+    t.c_cflag |= CLOCAL | CREAD | HUPCL;
     // With O_NONBLOCK a read of an empty queue then gives EAGAIN, and a
     // read of 0 bytes means the tty has hung up.
     t.c_cc[VMIN] = 1;

@@ -24,10 +24,12 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QValidator>
+#include <QWindow>
 #include <QWindowStateChangeEvent>
 
 #include "platform/system/cp932.h"
 #include "platform/windows/msgbox.h"
+#include "platform/windows/ownedwindows.h"
 #include "platform/windows/paint.h"
 #include "platform/windows/postbatch.h"
 
@@ -48,15 +50,6 @@ public:
 // them.
 thread_local int t_batchDepth = 0;
 thread_local std::vector<QPointer<CDialogEx>> t_batchWindows;
-
-// Whether `owner` owns `window`, directly or through windows it owns.
-bool Owns(const QWidget* owner, const QWidget* window)
-{
-    for (const QWidget* w = window->parentWidget(); w != nullptr; w = w->parentWidget())
-        if (w == owner)
-            return true;
-    return false;
-}
 
 int OwnerCount(const QWidget* window)
 {
@@ -472,6 +465,7 @@ int CDialogEx::DoModal()
     // without an owner blocks no other window of the program: its tray icon
     // (a window of its own here) must still take clicks.
     setWindowModality(parentWidget() != nullptr ? Qt::WindowModal : Qt::NonModal);
+    KeepOwnedWindowsWithOwners();
     show();
     if (focusFirstControl)
         FocusFirstTabStop();
@@ -792,18 +786,32 @@ BOOL CDialogEx::ShowWindow(int cmd)
     default: show(); break;
     }
     if (cmd != SW_HIDE && cmd != SW_MINIMIZE && cmd != SW_SHOWMINIMIZED && isVisible())
-        ShowOwnedWindows();
+        ShowOwnedWindowsOnceMapped();
     return wasVisible;
+}
+
+// The window manager puts a window it maps in front of the others and may
+// give it the focus: the owned windows come forward only after that.
+void CDialogEx::ShowOwnedWindowsOnceMapped()
+{
+    QWindow* handle = windowHandle();
+    if (handle == nullptr || handle->isExposed()) {
+        ShowOwnedWindows();
+        return;
+    }
+    handle->installEventFilter(this);
+    m_showOwnedWhenExposed = true;
 }
 
 // The windows this one owns come back with it: the window manager minimised
 // them along with it. Owners go before the windows they own, so that the
-// innermost ends up in front.
+// innermost ends up in front; the modal window that blocks this one takes
+// the focus.
 void CDialogEx::ShowOwnedWindows()
 {
     std::vector<QWidget*> owned;
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible() && Owns(this, w))
+        if (w->isVisible() && OwnsWindow(this, w))
             owned.push_back(w);
     std::stable_sort(owned.begin(), owned.end(),
                      [](const QWidget* a, const QWidget* b) { return OwnerCount(a) < OwnerCount(b); });
@@ -811,6 +819,8 @@ void CDialogEx::ShowOwnedWindows()
         w->showNormal();
         w->raise();
     }
+    if (QWidget* modal = ModalWindowAbove(this))
+        modal->activateWindow();
 }
 
 BOOL CDialogEx::IsIconic() const
@@ -823,7 +833,7 @@ BOOL CDialogEx::IsIconic() const
 void CDialogEx::SetForegroundWindow()
 {
     QWidget* target = this;
-    if (QWidget* modal = QApplication::activeModalWidget(); modal != nullptr && Owns(this, modal))
+    if (QWidget* modal = ModalWindowAbove(this))
         target = modal;
     raise();
     target->raise();
@@ -857,6 +867,16 @@ void CDialogEx::setVisible(bool visible)
     QDialog::setVisible(visible);
 }
 
+// The first showing centres the window; shown again, it comes back where it
+// was (the toolkit would centre it anew, off by its frame's guessed size).
+void CDialogEx::showEvent(QShowEvent* event)
+{
+    if (m_placed)
+        setAttribute(Qt::WA_Moved);
+    QDialog::showEvent(event);
+    m_placed = true;
+}
+
 void CDialogEx::closeEvent(QCloseEvent* event)
 {
     // The window manager's close request is the system close command, unless
@@ -876,6 +896,11 @@ bool CDialogEx::PreTranslateKey(QKeyEvent* event)
 // focus acts on them.
 bool CDialogEx::eventFilter(QObject* watched, QEvent* event)
 {
+    if (event->type() == QEvent::Expose && m_showOwnedWhenExposed && watched == windowHandle() &&
+        windowHandle()->isExposed()) {
+        m_showOwnedWhenExposed = false;
+        ShowOwnedWindows();
+    }
     if (event->type() == QEvent::FocusIn)
         SelectTextOnFocus(watched, static_cast<QFocusEvent*>(event)->reason());
     if (event->type() == QEvent::KeyPress && watched == QApplication::focusWidget()) {

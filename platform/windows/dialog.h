@@ -169,6 +169,7 @@ protected:
     // Qt side.
     void customEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -203,6 +204,7 @@ private:
     static void SelectTextOnFocus(QObject* control, Qt::FocusReason reason);
     void EndOwnedModalWindows();
     void ShowOwnedWindows();
+    void ShowOwnedWindowsOnceMapped();
     bool MultiLineEnter(QPlainTextEdit* edit, QKeyEvent* event);
     UINT EnterCommandId() const;
 
@@ -217,6 +219,8 @@ private:
     bool m_endPending = false;
     bool m_ended = false;  // from EndDialog until the next DoModal
     bool m_systemCloseDisabled = false;
+    bool m_placed = false;                // shown once: it keeps its place from then on
+    bool m_showOwnedWhenExposed = false;  // until the window manager has mapped the window
     bool m_built = false;
     bool m_destroyed = false;
     int m_baseX = 0;

@@ -5,6 +5,8 @@
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QScreen>
+#include <QShowEvent>
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
@@ -30,6 +32,23 @@ QMessageBox::Icon IconOf(UINT type)
     default: return QMessageBox::NoIcon;
     }
 }
+
+// A box whose owner is not on the screen (not shown yet, or in the tray)
+// comes up in the middle of the screen, not over the owner's unshown place.
+class OwnedMessageBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        const QWidget* owner = parentWidget();
+        if (owner == nullptr || owner->isVisible() || event->spontaneous() || owner->screen() == nullptr)
+            return;
+        move(owner->screen()->availableGeometry().center() - rect().center());
+    }
+};
 
 std::string FileTitleOfExecutable()
 {
@@ -118,8 +137,8 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     if (!CanAnswerMessageBoxes())
         return yesNo ? IDYES : IDOK;  // the default button's answer
     QWidget* parent = dynamic_cast<QWidget*>(owner);
-    QMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text), QMessageBox::NoButton,
-                    parent);
+    OwnedMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text),
+                        QMessageBox::NoButton, parent);
     if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);

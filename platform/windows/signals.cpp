@@ -7,12 +7,23 @@
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace {
 
 int g_pipe[2] = {-1, -1};
+std::function<void()> g_forcedExitEnd;
+
+void RunForcedExitEnd()
+{
+    // Taken out first: an exit from inside `end` must not run it again.
+    const std::function<void()> end = std::move(g_forcedExitEnd);
+    g_forcedExitEnd = nullptr;
+    if (end)
+        end();
+}
 
 void OnSignal(int)
 {
@@ -50,4 +61,16 @@ void PostMessageOnTerminationSignals(HWND window, UINT msg)
     sa.sa_flags = SA_RESTART;
     for (int sig : {SIGTERM, SIGINT, SIGHUP})
         sigaction(sig, &sa, nullptr);
+}
+
+ForcedExitHook::ForcedExitHook(std::function<void()> end)
+{
+    static const bool registered = std::atexit(RunForcedExitEnd) == 0;
+    (void)registered;
+    g_forcedExitEnd = std::move(end);
+}
+
+ForcedExitHook::~ForcedExitHook()
+{
+    g_forcedExitEnd = nullptr;
 }

@@ -191,12 +191,14 @@ TEST(CommLayerTest, LineStateChecksAndExactSpeeds)
 }
 
 // On a pty the line state lands in termios; the port is raw with CLOCAL and
-// CREAD from the open on.
+// CREAD from the open on, and HUPCL, so that DTR drops however the process
+// ends, even on a line a former user left without it.
 TEST(CommLayerTest, PtyLineStateInTermios)
 {
     ModuleFolder folder;
     PseudoTerminal pty;
     ASSERT_TRUE(pty.IsOpen());
+    ASSERT_TRUE(pty.ClearSlaveHupcl());
     ASSERT_TRUE(folder.Link("COM3", pty.SlavePath()));
     Handle h(CreateCommFileA("\\\\.\\COM3"));
     ASSERT_NE(h.h, INVALID_HANDLE_VALUE) << GetLastError();
@@ -206,6 +208,7 @@ TEST(CommLayerTest, PtyLineStateInTermios)
     EXPECT_TRUE(s.raw);
     EXPECT_TRUE(s.clocal);
     EXPECT_TRUE(s.cread);
+    EXPECT_TRUE(s.hupcl) << "a killed process would leave DTR up";
 
     DCB dcb{};
     ASSERT_TRUE(GetCommState(h.h, &dcb));
@@ -222,6 +225,7 @@ TEST(CommLayerTest, PtyLineStateInTermios)
     EXPECT_EQ(s.stopBits, 2);
     EXPECT_TRUE(s.parityCheck);
     EXPECT_TRUE(s.raw) << "the line state undid raw mode";
+    EXPECT_TRUE(s.hupcl) << "the line state undid HUPCL";
 
     DCB back{};
     ASSERT_TRUE(GetCommState(h.h, &back));

@@ -140,9 +140,19 @@ bool PseudoTerminal::SlaveSettings(TtySettings& out) const
               (t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | BRKINT | PARMRK)) == 0;
     out.clocal = (t.c_cflag & CLOCAL) != 0;
     out.cread = (t.c_cflag & CREAD) != 0;
+    out.hupcl = (t.c_cflag & HUPCL) != 0;
     out.rtsCtsFlow = (t.c_cflag & CRTSCTS) != 0;
     out.xonXoff = (t.c_iflag & (IXON | IXOFF)) != 0;
     return true;
+}
+
+bool PseudoTerminal::ClearSlaveHupcl()
+{
+    termios t{};
+    if (m_peer < 0 || tcgetattr(m_peer, &t) != 0)
+        return false;
+    t.c_cflag &= ~tcflag_t{HUPCL};
+    return tcsetattr(m_peer, TCSANOW, &t) == 0;
 }
 
 void PseudoTerminal::CloseMaster()

@@ -17,6 +17,7 @@ struct TtySettings {
     bool raw = false;  // no echo, no canonical input, no signals, no CR/LF translation, no output processing
     bool clocal = false;
     bool cread = false;
+    bool hupcl = false;  // DTR drops at the last close
     bool rtsCtsFlow = false;
     bool xonXoff = false;  // IXON or IXOFF
 };
@@ -45,6 +46,8 @@ public:
 
     // The slave's line settings now; false when they cannot be read.
     bool SlaveSettings(TtySettings& out) const;
+    // Turns HUPCL off, as a program that used the line before may leave it.
+    bool ClearSlaveHupcl();
 
     // Closes the master: the slave's far end has gone.
     void CloseMaster();
