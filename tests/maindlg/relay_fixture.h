@@ -119,6 +119,8 @@ public:
         Drain();
         return m_eof;
     }
+    // Ends what the caller sends; he still reads.
+    void HalfClose() { ::shutdown(m_fd, SHUT_WR); }
     void Close()
     {
         if (m_fd >= 0)
