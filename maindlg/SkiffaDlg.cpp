@@ -40,6 +40,7 @@ void CSkiffaDlg::BuildMessageMap()
     OnMessage(WM_TRAY_NOTIFY, [this](WPARAM w, LPARAM l) { return OnTrayNotify(w, l); });
     OnMessage(WM_COMDATA, [this](WPARAM w, LPARAM l) { return OnComData(w, l); });
     OnMessage(WM_COMGONE, [this](WPARAM w, LPARAM l) { return OnComGone(w, l); });
+    OnMessage(WM_COMROOM, [this](WPARAM w, LPARAM l) { return OnComRoom(w, l); });
     OnMessage(WM_GETUSERCOUNT, [this](WPARAM w, LPARAM l) { return OnGetUserCount(w, l); });
     OnMessage(WM_SIZE, [this](WPARAM w, LPARAM l) {
         OnSize(static_cast<UINT>(w), LOWORD(l), HIWORD(l));

@@ -29,9 +29,12 @@ constexpr UINT WM_SOCKET_NOTIFY = WM_APP + 1;
 constexpr UINT WM_TRAY_NOTIFY = WM_APP + 2;
 constexpr UINT WM_COMDATA = WM_APP + 3;
 // WM_GETUSERCOUNT (WM_APP + 4) comes with the settings dialogs that ask it.
+// A port's output queue has room again: wParam the row, lParam the port's
+// generation (0 when the port was closed).
+constexpr UINT WM_COMROOM = WM_APP + 5;
 // A port's reader found its device gone: wParam the row, lParam the port
 // object's generation.
-constexpr UINT WM_COMGONE = WM_APP + 5;
+constexpr UINT WM_COMGONE = WM_APP + 6;
 
 // Timer ids: the 500 ms tick, and three one-shot bands of MAX_LINES ids each.
 constexpr UINT TIMER_TICK = 1;
@@ -106,6 +109,7 @@ public:
     // --- line state machine (SkiffaDlgLines.cpp) ----------------------------
     void OnTimer(UINT id);
     LRESULT OnComData(WPARAM wParam, LPARAM lParam);
+    LRESULT OnComRoom(WPARAM wParam, LPARAM lParam);
     void SendConnect(int row);
     void SendToCaller(int row, const BYTE* bytes, int count);
 
@@ -170,6 +174,8 @@ private:
     bool AcceptCaller();
     void OnCallerClosed(SOCKET s);
     int ReceiveFromCaller(int row, bool atClose);
+    bool ReadCallerToEnd(int row);
+    bool HostQueueFull(int row);
     void SendToSocket(SOCKET s, const void* bytes, size_t len);
     void HalfClose(int row);
     void CloseCallerSocket(SOCKET s);

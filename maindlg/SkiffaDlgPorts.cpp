@@ -134,8 +134,13 @@ CSerialPort* CSkiffaDlg::CreatePort(int row)
 void CSkiffaDlg::ReleasePort(int row)
 {
     const size_t i = static_cast<size_t>(row);
-    if (i < m_aPort.size())
-        m_aPort[i].m_pComm = nullptr;
+    if (i < m_aPort.size()) {
+        CPortInfo& p = m_aPort[i];
+        p.m_pComm = nullptr;
+        // A caller held back for this port's queue waits no more.
+        if (p.m_bReadHeld || p.m_bClosePending)
+            PostMessage(WM_COMROOM, i, 0);
+    }
     if (i >= m_openPorts.size() || !m_openPorts[i])
         return;
     m_openPorts[i]->Close();
@@ -155,6 +160,7 @@ void CSkiffaDlg::ClosePorts()
         CPortInfo& p = m_aPort[i];
         if (CSerialPort* port = p.m_pComm) {
             if (port->m_hComm != INVALID_HANDLE_VALUE) {
+                port->DiscardOutput();
                 EscapeCommFunction(port->m_hComm, CLRDTR);
                 if (port->m_bDebugLog)
                     WriteDebugLog("DTR", "OFF", 3);

@@ -10,6 +10,7 @@
 #include "relay/telnet.h"
 #include "resources/resource.h"
 #include "serial/DebugLog.h"
+#include "serial/SerialPort.h"
 #include "resources/ResString.h"
 #include "maindlg/SkiffaDlg.h"
 #include "relay/Summaries.h"
@@ -21,10 +22,6 @@ constexpr long kCallerEvents = ws::FD_READ | ws::FD_CLOSE;
 
 // The bytes read from a caller at once.
 constexpr int kReceiveSize = 2048;
-
-// At a caller's close, at most this many reads of what it sent last still go
-// to the host: each write to the port may block the relay for a while.
-constexpr int kMaxReadsAtClose = 8;
 
 const BYTE kOfferBinary[3] = {TELNET_IAC, TELNET_WILL, TELNET_OPT_BINARY};
 const BYTE kOfferEcho[3] = {TELNET_IAC, TELNET_WILL, TELNET_OPT_ECHO};
@@ -160,6 +157,8 @@ bool CSkiffaDlg::AcceptCaller()
     p.m_strAddress = IpToString(addr.sin_addr.s_addr);
     p.m_bNegotiating = true;
     p.m_nNegotiateCount = 0;
+    p.m_bReadHeld = false;
+    p.m_bClosePending = false;
     m_mapSocket[s] = row;
     CallStart(row);
     if (m_bDebugLog) {
@@ -174,7 +173,56 @@ bool CSkiffaDlg::AcceptCaller()
 
 void CSkiffaDlg::OnSocketReceive(int row)
 {
+    // While the host's output queue is full the read waits for room
+    // (OnComRoom); meanwhile TCP holds the caller back.
+    if (HostQueueFull(row)) {
+        Port(row).m_bReadHeld = true;
+        return;
+    }
     ReceiveFromCaller(row, false);
+}
+
+// True when the row's port holds as much for its host as it may; the port
+// then posts WM_COMROOM once it has room again.
+bool CSkiffaDlg::HostQueueFull(int row)
+{
+    CSerialPort* port = Port(row).m_pComm;
+    return port != nullptr && port->OutputFull(WM_COMROOM);
+}
+
+// Reads the row's caller until the end of his stream, every byte to the host
+// as any read's; false when the host's output queue filled up first.
+bool CSkiffaDlg::ReadCallerToEnd(int row)
+{
+    for (;;) {
+        if (HostQueueFull(row))
+            return false;
+        if (ReceiveFromCaller(row, true) <= 0)
+            return true;
+    }
+}
+
+// The host's output queue has room again: a read or a close that waited for
+// it goes on.
+LRESULT CSkiffaDlg::OnComRoom(WPARAM wParam, LPARAM lParam)
+{
+    if (wParam >= m_aPort.size())
+        return 0;
+    CPortInfo& p = m_aPort[wParam];
+    // A message from a port since closed and replaced is not for this one.
+    if (p.m_pComm != nullptr && static_cast<DWORD>(lParam) != p.m_pComm->m_nGeneration)
+        return 0;
+    const bool close = p.m_bClosePending;
+    const bool read = p.m_bReadHeld;
+    p.m_bClosePending = false;
+    p.m_bReadHeld = false;
+    if (!p.HasCaller())
+        return 0;
+    if (close)
+        OnCallerClosed(p.m_sock);
+    else if (read)
+        OnSocketReceive(static_cast<int>(wParam));
+    return 0;
 }
 
 // One read from the row's caller and its bytes to the host; the number of
@@ -213,8 +261,12 @@ void CSkiffaDlg::OnCallerClosed(SOCKET s)
     const int row = it->second;
     const bool rowExists = static_cast<size_t>(row) < m_aPort.size();
     if (rowExists) {
-        // Bytes the caller sent just before closing still go to the host.
-        for (int i = 0; i < kMaxReadsAtClose && ReceiveFromCaller(row, true) > 0; ++i) {}
+        // Everything the caller sent before his close goes to the host first;
+        // while the host's queue is full the close waits for room.
+        if (!ReadCallerToEnd(row)) {
+            Port(row).m_bClosePending = true;
+            return;
+        }
         CallerGone(row);
     }
     m_mapSocket.erase(s);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <system_error>
 
 #include "serial/DebugLog.h"
@@ -91,6 +92,11 @@ bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int s
         std::lock_guard<std::mutex> lock(m_ringMutex);
         m_bReaderEnded = false;
     }
+    {
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        m_bWriterRun = true;
+        m_nRoomMsg = 0;
+    }
     try {
         if (g_failReaderStart)
             throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
@@ -100,12 +106,14 @@ bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int s
             m_bReaderEnded = true;
             m_ringChanged.notify_all();
         });
+        m_pWriteThread = std::make_unique<std::thread>([this, h] { WriterLoop(h); });
     } catch (const std::system_error&) {
-        // Without its reader the port would never deliver a byte: it is
-        // closed again and the open counts as failed.
+        // Without its reader the port would never deliver a byte, without
+        // its writer never take one: it is closed again and the open counts
+        // as failed.
         {
             std::lock_guard<std::mutex> lock(m_ringMutex);
-            m_bReaderEnded = true;
+            m_bReaderEnded = m_pReadThread == nullptr;
         }
         Close();
         return false;
@@ -221,44 +229,33 @@ void CSerialPort::Write(const void* data, int count)
 {
     if (m_bDebugLog)
         WriteDebugLog("S" + std::to_string(m_nPortIndex), data, count);
-
     const HANDLE h = m_hComm;
+    if (h == INVALID_HANDLE_VALUE || count <= 0)
+        return;
     const BYTE* bytes = static_cast<const BYTE*>(data);
-    int left = std::max(count, 0);
-    do {
-        const int piece = std::min(left, COM_SLOT_SIZE);
-        if (!WaitForRoom(h, piece))
-            return;
-        DWORD written = 0;
-        if (!WriteFile(h, bytes, static_cast<DWORD>(piece), &written))
-            return;  // timed out or failed: these bytes and the rest are lost
-        bytes += piece;
-        left -= piece;
-    } while (left > 0);
-}
-
-// Waits until the output queue has room for `count` more bytes, looking at
-// least once, for at most the write time-out of `count` bytes. False when the
-// time passes or the queue cannot be looked at (the device has gone).
-bool CSerialPort::WaitForRoom(HANDLE h, int count)
-{
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline =
-        Clock::now() +
-        std::chrono::milliseconds(static_cast<long long>(count) * kWriteMsPerByte + kWriteMsConstant);
-    for (;;) {
-        DWORD queued = 0;
-        if (!GetCommOutputQueue(h, &queued))
-            return false;
-        if (COM_SLOT_SIZE - static_cast<long long>(queued) >= count)
-            return true;
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
-            return false;
-        if (!WaitCommOutputRoom(h, static_cast<DWORD>(left)))
-            return false;
+    size_t left = static_cast<size_t>(count);
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    m_bTraceOutput = m_bDebugLog;
+    // With nothing waiting before them, the bytes go straight to the device
+    // as far as it takes them now; only the rest waits for the writer.
+    while (left > 0 && OutputWaiting() == 0 && m_dtrChanges.empty()) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(left, COM_SLOT_SIZE));
+        DWORD taken = 0;
+        if (!WriteFileNow(h, bytes, piece, &taken))
+            return;  // a failed device loses the bytes
+        bytes += taken;
+        left -= taken;
+        if (taken < piece)
+            break;
     }
+    if (left == 0)
+        return;
+    if (m_outHead > 0 && m_outHead >= OutputWaiting()) {
+        m_outBytes.erase(0, m_outHead);
+        m_outHead = 0;
+    }
+    m_outBytes.append(reinterpret_cast<const char*>(bytes), left);
+    m_outChanged.notify_all();
 }
 
 void CSerialPort::SetDTR(bool on)
@@ -266,16 +263,157 @@ void CSerialPort::SetDTR(bool on)
     const HANDLE h = m_hComm;
     if (h == INVALID_HANDLE_VALUE)
         return;
-    EscapeCommFunction(h, on ? SETDTR : CLRDTR);
+    {
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        if (OutputWaiting() == 0 && m_dtrChanges.empty()) {
+            EscapeCommFunction(h, on ? SETDTR : CLRDTR);
+        } else {
+            m_dtrChanges.push_back({m_nOutTaken + OutputWaiting(), on});
+            m_outChanged.notify_all();
+        }
+    }
     if (m_bDebugLog)
         WriteDebugLog("DTR", on ? "ON" : "OFF", on ? 2 : 3);
+}
+
+void CSerialPort::DiscardOutput()
+{
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    m_nOutTaken += OutputWaiting();
+    m_outBytes.clear();
+    m_outHead = 0;
+    m_dtrChanges.clear();
+    ++m_nOutDiscards;
+}
+
+bool CSerialPort::OutputFull(UINT roomMsg)
+{
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    if (OutputWaiting() < COM_OUTPUT_BOUND)
+        return false;
+    m_nRoomMsg = roomMsg;
+    return true;
+}
+
+size_t CSerialPort::OutputQueued()
+{
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    return OutputWaiting();
+}
+
+// The writer: takes the queued bytes to the device piece by piece, and makes
+// each DTR change once the bytes before it have gone.
+void CSerialPort::WriterLoop(HANDLE h)
+{
+    BYTE piece[COM_SLOT_SIZE];
+    std::unique_lock<std::mutex> lock(m_outMutex);
+    for (;;) {
+        m_outChanged.wait(lock,
+                          [this] { return !m_bWriterRun || OutputWaiting() > 0 || !m_dtrChanges.empty(); });
+        if (!m_bWriterRun)
+            return;
+        ApplyDueDtrChanges(h);
+        const size_t count = NextPieceSize();
+        if (count == 0)
+            continue;
+        std::memcpy(piece, m_outBytes.data() + m_outHead, count);
+        // The call has ended when a DTR drop waits: these bytes may then be
+        // given up on.
+        const bool callEnded =
+            std::any_of(m_dtrChanges.begin(), m_dtrChanges.end(), [](const DtrChange& c) { return !c.on; });
+        const std::uint64_t discards = m_nOutDiscards;
+        lock.unlock();
+        DWORD written = 0;
+        const bool ok = WriteFile(h, piece, static_cast<DWORD>(count), &written) != FALSE;
+        const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+        lock.lock();
+        if (!m_bWriterRun)
+            return;
+        if (discards != m_nOutDiscards)
+            continue;  // what was written had been thrown away meanwhile
+        TakeOutput(written);
+        if (!ok && error != ERROR_TIMEOUT)
+            DropOutput(OutputWaiting());  // the device failed: nothing queued can reach it
+        else if (!ok && written == 0 && callEnded)
+            DropBeforeLastDtrDrop();
+        PostRoomIfDrained();
+    }
+}
+
+// The next piece for the device: at most a slot's worth, and none of the
+// bytes after the next DTR change.
+size_t CSerialPort::NextPieceSize() const
+{
+    size_t count = std::min<size_t>(OutputWaiting(), COM_SLOT_SIZE);
+    if (!m_dtrChanges.empty())
+        count = std::min<size_t>(count, static_cast<size_t>(m_dtrChanges.front().at - m_nOutTaken));
+    return count;
+}
+
+void CSerialPort::ApplyDueDtrChanges(HANDLE h)
+{
+    while (!m_dtrChanges.empty() && m_dtrChanges.front().at <= m_nOutTaken) {
+        EscapeCommFunction(h, m_dtrChanges.front().on ? SETDTR : CLRDTR);
+        m_dtrChanges.pop_front();
+    }
+}
+
+void CSerialPort::TakeOutput(size_t count)
+{
+    count = std::min(count, OutputWaiting());
+    m_outHead += count;
+    m_nOutTaken += count;
+    if (m_outHead == m_outBytes.size()) {
+        m_outBytes.clear();
+        m_outHead = 0;
+    }
+}
+
+void CSerialPort::DropOutput(size_t count)
+{
+    if (count == 0)
+        return;
+    TakeOutput(count);
+    if (m_bTraceOutput) {
+        const std::string text = std::to_string(m_nPortIndex) + "," + std::to_string(count);
+        WriteDebugLog("Sdrop", text.data(), static_cast<int>(text.size()));
+    }
+}
+
+// The call has ended and the device takes nothing: the bytes before the
+// last DTR drop are given up, and the DTR raises among them are skipped, so
+// that DTR drops next.
+void CSerialPort::DropBeforeLastDtrDrop()
+{
+    const auto last =
+        std::find_if(m_dtrChanges.rbegin(), m_dtrChanges.rend(), [](const DtrChange& c) { return !c.on; });
+    if (last == m_dtrChanges.rend())
+        return;
+    const std::uint64_t at = last->at;
+    m_dtrChanges.erase(m_dtrChanges.begin(), std::prev(last.base()));
+    DropOutput(static_cast<size_t>(at - m_nOutTaken));
+}
+
+void CSerialPort::PostRoomIfDrained()
+{
+    if (m_nRoomMsg == 0 || OutputWaiting() >= COM_OUTPUT_BOUND)
+        return;
+    PostMessageA(m_hNotifyWnd, m_nRoomMsg, static_cast<WPARAM>(m_nPortIndex),
+                 static_cast<LPARAM>(m_nGeneration));
+    m_nRoomMsg = 0;
 }
 
 void CSerialPort::Close()
 {
     const HANDLE h = m_hComm;
     if (h != INVALID_HANDLE_VALUE) {
-        SetDTR(false);
+        {
+            std::lock_guard<std::mutex> lock(m_outMutex);
+            m_bWriterRun = false;
+            m_outChanged.notify_all();
+        }
+        DiscardOutput();
+        SetDTR(false);  // at once: nothing waits before it any more
         m_bThreadRun = false;
         {
             // Wakes a reader that waits for the consumer to take a slot.
@@ -291,10 +429,14 @@ void CSerialPort::Close()
         m_pReadThread->join();
         m_pReadThread.reset();
     }
-    if (h != INVALID_HANDLE_VALUE) {
+    // Closing the handle ends a write the writer still waits in.
+    if (h != INVALID_HANDLE_VALUE)
         CloseHandle(h);
-        m_hComm = INVALID_HANDLE_VALUE;
+    if (m_pWriteThread) {
+        m_pWriteThread->join();
+        m_pWriteThread.reset();
     }
+    m_hComm = INVALID_HANDLE_VALUE;
 }
 
 void CSerialPort::FailReaderStartForTesting(bool fail)

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,13 +23,19 @@
 constexpr int COM_SLOT_COUNT = 256;
 constexpr int COM_SLOT_SIZE = 2048;
 
+// The bytes a port's output queue may hold before its caller is held back.
+constexpr size_t COM_OUTPUT_BOUND = 64 * 1024;
+
 // The data message a port posts after each read: wParam is the row given to
 // Open, lParam the slot and the port object's generation (SlotOfMessage,
 // GenerationOfMessage). Its handler takes the slot's bytes with TakeSlot.
 //
 // Threads: everything here is called on the UI thread, except ReadThreadProc,
-// the body of the port's reader thread. The two share m_hComm, m_bThreadRun,
-// m_nReadSlot and the ring; a slot changes hands through its data message.
+// the body of the port's reader thread, and the port's writer thread. The
+// reader shares m_hComm, m_bThreadRun, m_nReadSlot and the ring with the UI
+// thread; a slot changes hands through its data message. The writer takes
+// what the UI thread queues for the device, under m_outMutex, so that the UI
+// thread never waits for the device.
 class CSerialPort {
 public:
     CSerialPort();
@@ -46,20 +53,35 @@ public:
     [[nodiscard]] bool Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity,
                             HWND hWnd, UINT msg, int index);
 
-    // Drops DTR, stops the reader and waits until it has ended, then closes
+    // Throws away what still waits for the device, drops DTR at once, stops
+    // the reader and the writer and waits until they have ended, then closes
     // the port. Does nothing on a closed object.
     void Close();
 
-    // Writes `count` bytes (traced first when m_bDebugLog is set) in pieces of
-    // at most COM_SLOT_SIZE. Each piece waits for room in the output queue
-    // and for its write at most 10 ms per byte plus 100 ms; bytes that cannot
-    // be written in that time, or on a failed device, are lost without a
-    // report, and the pieces after them are not tried.
+    // Hands `count` bytes to the port (traced first when m_bDebugLog is set)
+    // and returns at once. The device gets them in order, in pieces of at
+    // most COM_SLOT_SIZE, as fast as it takes them; until then they wait in
+    // the output queue. They are lost only when the device fails (everything
+    // queued goes), or when a DTR drop waits behind them and a write of them
+    // takes nothing for its time-out, 10 ms per byte plus 100 ms: then every
+    // byte before that drop goes, traced as "Sdrop" with the row and count.
     void Write(const void* data, int count);
 
-    // Raises or drops DTR and traces it (tag "DTR", data "ON" or "OFF") when
-    // m_bDebugLog is set. Does nothing at all on a closed object.
+    // Raises or drops DTR once the bytes handed over before it have gone to
+    // the device (at once when none wait), and traces it (tag "DTR", data
+    // "ON" or "OFF") when m_bDebugLog is set. Does nothing at all on a closed
+    // object.
     void SetDTR(bool on);
+
+    // Throws away the bytes and DTR changes that still wait for the device.
+    void DiscardOutput();
+
+    // True while COM_OUTPUT_BOUND bytes or more wait for the device. The
+    // writer then posts `roomMsg` to the window once (wParam the row, lParam
+    // m_nGeneration) when fewer wait again.
+    bool OutputFull(UINT roomMsg);
+    // The bytes waiting for the device.
+    size_t OutputQueued();
 
     // The reader thread's body; `param` is the port object. Returns 0.
     static unsigned ReadThreadProc(void* param);
@@ -121,7 +143,34 @@ private:
     void OnDeviceGone();
     void PostSlot(int slot, DWORD count);
     void ReleaseSlot();
-    bool WaitForRoom(HANDLE h, int count);
+
+    // A DTR change waiting for the bytes queued before it.
+    struct DtrChange {
+        std::uint64_t at;  // due once m_nOutTaken reaches this
+        bool on;
+    };
+    // The writer thread's body, and its steps; all but WriterLoop run with
+    // m_outMutex held.
+    void WriterLoop(HANDLE h);
+    size_t OutputWaiting() const { return m_outBytes.size() - m_outHead; }
+    size_t NextPieceSize() const;
+    void ApplyDueDtrChanges(HANDLE h);
+    void TakeOutput(size_t count);
+    void DropOutput(size_t count);
+    void DropBeforeLastDtrDrop();
+    void PostRoomIfDrained();
+
+    std::mutex m_outMutex;
+    std::condition_variable m_outChanged;  // bytes or a DTR change queued, the writer told to stop
+    std::string m_outBytes;                // from m_outHead on: the bytes waiting, oldest first
+    size_t m_outHead = 0;
+    std::uint64_t m_nOutTaken = 0;       // bytes that have left the queue (written or dropped)
+    std::uint64_t m_nOutDiscards = 0;    // DiscardOutput calls, so a write in flight is not taken twice
+    std::deque<DtrChange> m_dtrChanges;  // in the order asked
+    bool m_bWriterRun = false;
+    UINT m_nRoomMsg = 0;          // to post when the queue drains below the bound; 0: none
+    BOOL m_bTraceOutput = FALSE;  // m_bDebugLog as the UI thread last saw it
+    std::unique_ptr<std::thread> m_pWriteThread;
 
     std::mutex m_ringMutex;
     std::condition_variable m_ringChanged;   // a slot taken, the reader told to stop, the reader ended

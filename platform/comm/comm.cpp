@@ -452,6 +452,33 @@ BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written)
     return TRUE;
 }
 
+BOOL WriteFileNow(HANDLE h, const void* buffer, DWORD count, DWORD* written)
+{
+    if (written != nullptr)
+        *written = 0;
+    HandleUse use(h);
+    if (use.get() == nullptr)
+        return Fail(ERROR_INVALID_HANDLE);
+    if (buffer == nullptr && count != 0)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const BYTE* data = static_cast<const BYTE*>(buffer);
+    DWORD done = 0;
+    // A device may take a large write in parts; it is asked again until it
+    // takes nothing more.
+    while (done < count) {
+        DWORD accepted = 0;
+        const DWORD error = use.get()->WriteSome(data + done, count - done, accepted);
+        if (error != ERROR_SUCCESS)
+            return Fail(error);
+        if (accepted == 0)
+            break;
+        done += accepted;
+    }
+    if (written != nullptr)
+        *written = done;
+    return TRUE;
+}
+
 BOOL WaitCommOutputRoom(HANDLE h, DWORD timeoutMs)
 {
     HandleUse use(h);

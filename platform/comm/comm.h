@@ -185,6 +185,10 @@ BOOL GetCommOutputQueue(HANDLE h, DWORD* bytes);
 // A count of 0 writes nothing and succeeds.
 BOOL WriteFile(HANDLE h, const void* buffer, DWORD count, DWORD* written);
 
+// Hands the device what it takes now, without waiting: *written is the
+// count taken (possibly 0). FALSE when the device fails.
+BOOL WriteFileNow(HANDLE h, const void* buffer, DWORD count, DWORD* written);
+
 // Sleeps until bytes may have left the output queue or `timeoutMs` passed,
 // whichever is first, and never longer than timeoutMs. It lets a writer
 // that waits for room in the queue (ClearCommError's cbOutQue) sleep between

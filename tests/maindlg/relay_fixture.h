@@ -131,6 +131,8 @@ public:
         socklen_t len = sizeof err;
         return ::poll(&p, 1, 0) == 1 && ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &err, &len) == 0 && err == 0;
     }
+    // Ends what the caller sends; he still reads.
+    void HalfClose() { ::shutdown(m_fd, SHUT_WR); }
     void Close()
     {
         if (m_fd >= 0)

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <future>
 #include <sstream>
 
 #include "platform/base/clock.h"
@@ -129,29 +128,40 @@ TEST_F(SerialPortMemTest, LongWriteInPieces)
     EXPECT_EQ(m_device->TakeWriteSizes(), (std::vector<size_t>{2048, 2048, 904}));
 }
 
-// A full output queue makes Write give up at its time-out instead of
-// hanging; the bytes are lost and later writes work once it drains. A
-// device that fails while Write waits for room ends the wait at once.
-TEST_F(SerialPortMemTest, FullOutputQueue)
+// Write never waits for the device: while its output is full the bytes wait
+// in order, a DTR change keeps its place behind them, and the window hears
+// once the queue has drained below its bound. A device that fails drops
+// what waits.
+TEST_F(SerialPortMemTest, FullOutputQueueKeepsBytesInOrder)
 {
+    constexpr UINT kRoomMsg = WM_APP + 5;
     CSerialPort port;
-    ASSERT_TRUE(OpenPort(port));
+    ASSERT_TRUE(OpenPort(port, 4));
+    m_device->SetOutputQueueFull(true);
+    const std::string data = serial_test::Pattern(COM_OUTPUT_BOUND + 100);
+    port.Write(data.data(), static_cast<int>(data.size()));
+    port.SetDTR(true);
+    port.Write("tail", 4);
+    EXPECT_TRUE(port.OutputFull(kRoomMsg));
+    EXPECT_FALSE(m_device->Dtr()) << "DTR rose before the bytes handed over before it";
+
+    m_device->SetOutputQueueFull(false);
+    ASSERT_TRUE(m_device->WaitForWritten(data.size() + 4, 30s));
+    EXPECT_TRUE(m_device->TakeWritten() == data + "tail");
+    EXPECT_TRUE(m_device->WaitForDtr(true, 10s));
+    const auto room = m_window.Next(10s);
+    ASSERT_TRUE(room) << "no word that the queue has room";
+    EXPECT_EQ(room->msg, kRoomMsg);
+    EXPECT_EQ(room->wParam, 4u);
+    EXPECT_EQ(static_cast<DWORD>(room->lParam), port.m_nGeneration);
+
     m_device->SetOutputQueueFull(true);
     port.Write("lost", 4);
-    EXPECT_EQ(m_device->TakeWritten(), "");
-    m_device->SetOutputQueueFull(false);
-    port.Write("sent", 4);
-    EXPECT_EQ(m_device->TakeWritten(), "sent");
-
-    // 2048 bytes would wait more than 20 s for room; the failure cuts it short.
-    m_device->SetOutputQueueFull(true);
-    const std::string big(2048, 'b');
-    const auto start = std::chrono::steady_clock::now();
-    auto writer = std::async(std::launch::async, [&] { port.Write(big.data(), 2048); });
     m_device->Fail();
-    ASSERT_EQ(writer.wait_for(60s), std::future_status::ready);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 15s)
-        << "Write waited out its time-out on a gone device";
+    const auto end = std::chrono::steady_clock::now() + 30s;
+    while (port.OutputQueued() != 0 && std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(1ms);
+    EXPECT_EQ(port.OutputQueued(), 0u) << "a failed device kept its queue";
 }
 
 // More than one slot's worth queued at once is read at once into slots of
