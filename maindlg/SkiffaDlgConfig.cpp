@@ -155,6 +155,6 @@ void CSkiffaDlg::SaveSettings()
     ini.WriteInt("LOG", "ENABLE", m_bLog);
     ini.WriteString("LOG", "DIR", m_strLogDir);
 
-    // A failed save is not reported; the old file stays whole.
+    // A failed save leaves the old file whole and is named on stderr.
     (void)ini.Commit();
 }

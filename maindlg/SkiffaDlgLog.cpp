@@ -1,26 +1,10 @@
 // The daily connection log: one line per ended call and one per caller
 // turned away, appended to Korvo_<yymmdd>.log of the local day.
-#include <cstdio>
-
 #include "platform/base/clock.h"
+#include "platform/base/filereport.h"
 #include "platform/system/cp932.h"
 #include "platform/base/module.h"
 #include "maindlg/SkiffaDlg.h"
-
-namespace {
-
-// Opens the file for appending (creating it when missing), writes the line
-// and closes it again. Any failure costs this line and nothing more.
-void AppendLine(const std::string& path, const std::string& line)
-{
-    std::FILE* f = std::fopen(path.c_str(), "ab");
-    if (f == nullptr)
-        return;
-    (void)std::fwrite(line.data(), 1, line.size(), f);
-    (void)std::fclose(f);
-}
-
-}  // namespace
 
 void CSkiffaDlg::WriteLog(int row)
 {
@@ -47,5 +31,6 @@ void CSkiffaDlg::WriteLog(int row)
         line = port.m_strName + "," + port.m_timeConnect.Format("%H:%M:%S") + "," + now.Format("%H:%M:%S");
     }
     line += '\n';
-    AppendLine(path, line);
+    // A line that cannot be written is lost; stderr names the file once.
+    (void)AppendToFile(path, line);
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/base/clock.h"
+#include "platform/base/filereport.h"
 
 namespace {
 
@@ -41,13 +42,8 @@ void WriteDebugLog(const std::string& tag, const void* data, int len)
         AppendData(line, static_cast<const unsigned char*>(data), len);
     line += '\n';
 
-    // The whole line goes out in a single write when the file is closed. A
-    // write that fails (a full disk) loses the line, or the part of it that
-    // did not fit; nothing is retried or reported.
-    std::FILE* file = std::fopen(kTraceFile, "ab");
-    if (file == nullptr)
-        return;
-    std::setvbuf(file, nullptr, _IOFBF, line.size() + 1);
-    std::fwrite(line.data(), 1, line.size(), file);
-    std::fclose(file);
+    // The whole line goes out in a single write. A write that fails (a full
+    // disk, a folder not writable for this user) loses the line, or the part
+    // of it that did not fit; nothing is retried. Its file is named on stderr.
+    (void)AppendToFile(kTraceFile, line);
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cerrno>
+#include <string_view>
+#include <unistd.h>
 
 // Runs the call again while it fails with EINTR; returns its last result.
 // Not for connect(): an interrupted connect goes on in the background and
@@ -13,4 +15,17 @@ template <typename Call> auto Retry(Call call)
         if (result != -1 || errno != EINTR)
             return result;
     }
+}
+
+// Writes every byte, going on after a short write; false, with errno set, at
+// the first write that fails.
+inline bool WriteWholeRetrying(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = Retry([&] { return ::write(fd, data.data(), data.size()); });
+        if (n < 0)
+            return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
 }

@@ -39,6 +39,14 @@ std::string GetModuleFileNameA()
     return ReadLinkText("/proc/self/exe");
 }
 
+std::string GetModuleFileTitle()
+{
+    std::string name = GetModuleFileNameA();
+    name = name.substr(name.find_last_of('/') + 1);
+    const std::string::size_type dot = name.find_last_of('.');
+    return dot != std::string::npos && dot > 0 ? name.substr(0, dot) : name;
+}
+
 void SetModuleFileNameForTesting(const std::string& path)
 {
     std::lock_guard<std::mutex> lock(g_overrideMutex);

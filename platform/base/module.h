@@ -9,6 +9,10 @@
 // test set with SetModuleFileNameForTesting; empty when neither is known.
 std::string GetModuleFileNameA();
 
+// The executable's file name without its extension ("skiffa"), the caption
+// of the framework's own message boxes.
+std::string GetModuleFileTitle();
+
 // Makes GetModuleFileNameA report `path` from now on, so an in-process test
 // can place korvo.ini or com/ links in a folder of its own. An empty path
 // restores the real executable's path.

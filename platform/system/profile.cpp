@@ -16,6 +16,7 @@
 
 #include "platform/system/cp932.h"
 #include "platform/base/eintr.h"
+#include "platform/base/filereport.h"
 
 namespace {
 
@@ -317,17 +318,6 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat&
     return result;
 }
 
-bool WriteAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = Retry([&] { return ::write(fd, data.data(), data.size()); });
-        if (n < 0)
-            return false;
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
-
 // The file a write replaces: the target of a symbolic link, so the link stays.
 std::string ReplacementTarget(const std::string& path)
 {
@@ -342,28 +332,38 @@ std::string ReplacementTarget(const std::string& path)
     return target;
 }
 
-// Writes data to a new file beside target, flushes it to disk and renames it
-// over target. `old` is the replaced file's status, or null for a new file.
-bool ReplaceFile(const std::string& target, std::string_view data, const struct stat* old)
+// Creates a new, empty file beside target for its replacement; -1 with errno
+// set when none can be made. A new file gets the usual 0666 less the umask;
+// a replacement first only its owner's bits, then the old file's.
+int CreateTempBeside(const std::string& target, bool replacing, std::string& temp)
 {
     static std::atomic<unsigned> counter{0};
     const size_t slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
         temp = dir + (dir == "/" ? "" : "/") + "." + base + "." + std::to_string(::getpid()) + "." +
                std::to_string(counter.fetch_add(1)) + ".tmp";
-        // A new file gets the usual 0666 less the umask; a replacement first
-        // only its owner's bits, then the old file's.
-        fd = OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, old ? 0600 : 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
+        const int fd =
+            OpenRetrying(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, replacing ? 0600 : 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
     }
+    return -1;
+}
+
+// How a replacement ended: done, no temporary file to be had, or failed after it.
+enum class Replaced { Yes, NoTempFile, Failed };
+
+// Writes data to a new file beside target, flushes it to disk and renames it
+// over target. `old` is the replaced file's status, or null for a new file.
+// errno tells why it did not succeed.
+Replaced ReplaceFile(const std::string& target, std::string_view data, const struct stat* old)
+{
+    std::string temp;
+    const int fd = CreateTempBeside(target, old != nullptr, temp);
     if (fd < 0)
-        return false;
+        return Replaced::NoTempFile;
 
     bool ok = true;
     if (old != nullptr) {
@@ -373,12 +373,57 @@ bool ReplaceFile(const std::string& target, std::string_view data, const struct 
             (void)::fchown(fd, old->st_uid, old->st_gid);
         ok = ::fchmod(fd, old->st_mode & 07777) == 0;
     }
-    ok = ok && WriteAll(fd, data) && ::fsync(fd) == 0;
+    ok = ok && WriteWholeRetrying(fd, data) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok)
+    if (!ok) {
+        const int error = errno;
         ::unlink(temp.c_str());
-    return ok;
+        errno = error;
+    }
+    return ok ? Replaced::Yes : Replaced::Failed;
+}
+
+// Overwrites an existing file with data where no file can be made beside it
+// (a folder the user may not write). Not atomic: the room the text needs is
+// taken first, so a full disk stops it before a byte changes, but a crash
+// halfway leaves a mixed file. errno tells why it failed.
+bool RewriteInPlace(const std::string& target, std::string_view data)
+{
+    // Read as well as write: where the file system cannot reserve room, the
+    // C library does it by reading and writing back one byte per block.
+    const int fd = OpenRetrying(target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const off_t size = static_cast<off_t>(data.size());
+    int error = size > 0 ? ::posix_fallocate(fd, 0, size) : 0;  // returns the error, sets no errno
+    if (error == 0 && !(WriteWholeRetrying(fd, data) && Retry([&] { return ::ftruncate(fd, size); }) == 0 &&
+                        ::fsync(fd) == 0))
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    errno = error;
+    return error == 0;
+}
+
+// Puts text into the file `target` (`old`: its status, or null for a new
+// file); false, reported on stderr, when it cannot.
+bool StoreText(const std::string& target, std::string_view text, const struct stat* old)
+{
+    const Replaced replaced = ReplaceFile(target, text, old);
+    if (replaced == Replaced::Yes) {
+        ReportFileWritten(target);
+        return true;
+    }
+    // A folder that takes no new file may still hold a file this user can
+    // write: the settings are kept by rewriting it where it stands.
+    const int tempError = errno;
+    if (replaced == Replaced::NoTempFile && old != nullptr && RewriteInPlace(target, text)) {
+        ReportFileRewrittenInPlace(target, tempError);
+        return true;
+    }
+    ReportFileWriteFailed(target, errno);
+    return false;
 }
 
 // The key's value, or nothing when the file, the section or the key is missing.
@@ -502,7 +547,7 @@ BOOL ProfileWriter::Commit()
         return FALSE;
     if (!m->changed)
         return TRUE;
-    if (!ReplaceFile(m->target, m->text, m->read == ReadResult::Ok ? &m->st : nullptr))
+    if (!StoreText(m->target, m->text, m->read == ReadResult::Ok ? &m->st : nullptr))
         return FALSE;
     // The file now holds the text: a later commit writes only what changes after this.
     m->read = ReadResult::Ok;

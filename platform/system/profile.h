@@ -87,7 +87,10 @@ public:
     // The value as "%d" text; whether the write succeeded is not reported.
     void WriteInt(const std::string& section, const std::string& key, int value);
     // Replaces the file when the writes changed its bytes: FALSE when that
-    // fails (the old file stays) or the file could not be read at all.
+    // fails (the old file stays) or the file could not be read at all. Where
+    // the folder takes no new file but the file itself is writable, the file
+    // is rewritten in place (not atomically) and stderr says so; a file that
+    // cannot be written is named on stderr, once until it is written again.
     [[nodiscard]] BOOL Commit();
 
 private:

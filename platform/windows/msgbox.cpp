@@ -50,18 +50,6 @@ protected:
     }
 };
 
-std::string FileTitleOfExecutable()
-{
-    std::string name = GetModuleFileNameA();
-    const size_t slash = name.find_last_of('/');
-    if (slash != std::string::npos)
-        name = name.substr(slash + 1);
-    const size_t dot = name.find_last_of('.');
-    if (dot != std::string::npos && dot > 0)
-        name = name.substr(0, dot);
-    return name;
-}
-
 // Makes a box at least as wide as its title bar needs to show the whole
 // caption: the text in the bold face window managers draw titles in, and,
 // since some centre it, room on either side for the window's icon and
@@ -199,7 +187,7 @@ int AfxMessageBox(const std::string& text, UINT type, HWND owner)
 {
     if ((type & MB_ICONMASK) == 0)
         type |= MB_ICONEXCLAMATION;
-    return MessageBoxA(owner, text, FileTitleOfExecutable(), type);
+    return MessageBoxA(owner, text, GetModuleFileTitle(), type);
 }
 
 void SetMessageBoxHookForTesting(std::function<int(const MessageBoxRecord&)> hook)

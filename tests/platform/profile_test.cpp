@@ -14,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -471,6 +472,33 @@ TEST(ProfileWriter, FailedCommitIsReported)
     ASSERT_TRUE(writer.WriteString("SERVER", "PORT", "23"));
     EXPECT_FALSE(writer.Commit());
     EXPECT_FALSE(fs::exists(dir.File("missing-folder")));
+}
+
+// Where the folder takes no new file but the file itself is writable, a save
+// rewrites the file in place, keeps every other byte, and says so on stderr.
+// The file's name is one the file system takes but that a temporary name
+// built on it exceeds: that refuses the temporary file for root as well.
+TEST(ProfileWriter, SaveWithoutTemporaryFileRewritesInPlace)
+{
+    TempDir dir;
+    const long nameMax = ::pathconf(dir.Path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(nameMax, 8);
+    const std::string ini = dir.File(std::string(static_cast<size_t>(nameMax) - 4, 'k') + ".ini");
+    WriteBytes(ini, "; kept\r\n[SERVER]\r\nPORT=23\r\n[TEXT]\r\nAFTER=bye\r\n");
+
+    ProfileWriter writer(ini);
+    ASSERT_TRUE(writer.WriteString("SERVER", "PORT", "2323"));
+    ASSERT_TRUE(writer.WriteString("LOG", "DIR", "/var/log/skiffa"));
+    testing::internal::CaptureStderr();
+    const BOOL saved = writer.Commit();
+    const std::string err = testing::internal::GetCapturedStderr();
+
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(ReadBytes(ini),
+              "; kept\r\n[SERVER]\r\nPORT=2323\r\n[TEXT]\r\nAFTER=bye\r\n[LOG]\r\nDIR=/var/log/skiffa\r\n");
+    EXPECT_NE(err.find("rewritten in place [" + ini + ": File name too long]\n"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_EQ(OtherFiles(dir.Path(), {fs::path(ini).filename().string()}), std::vector<std::string>{});
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The debug trace's line format and file handling.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -105,17 +106,30 @@ TEST_F(DebugLogTest, CreatesThenAppends)
     EXPECT_EQ(ReadFile(m_cwd.File("debug.log")), "21:04:05.123,S0,A\n23:59:59.999,S0,B\n00:00:00.000,S0,C\n");
 }
 
-// A trace file that cannot be opened loses the line quietly; the next call
-// tries again.
-TEST_F(DebugLogTest, UnopenableFileDropsTheLine)
+// A trace file that cannot be opened loses the line, and stderr names the
+// file with the reason once, not once per line; after a line is written
+// again, the next failure is named again.
+TEST_F(DebugLogTest, UnwritableFileIsNamedOnStderrOncePerFailure)
 {
-    std::filesystem::create_directory(m_cwd.File("debug.log"));  // a folder in the file's place
-    WriteDebugLog("S0", "lost", 4);
-    EXPECT_TRUE(std::filesystem::is_directory(m_cwd.File("debug.log")));
+    const std::string trace = m_cwd.File("debug.log");
+    const std::string named = "cannot write the file [" + trace + ": Is a directory]\n";
+    const auto failTwice = [&] {
+        std::filesystem::remove(trace);
+        std::filesystem::create_directory(trace);  // a folder in the file's place
+        testing::internal::CaptureStderr();
+        WriteDebugLog("S0", "lost", 4);
+        WriteDebugLog("S0", "lost", 4);
+        return testing::internal::GetCapturedStderr();
+    };
+    const std::string first = failTwice();
+    EXPECT_TRUE(first.size() > named.size() && first.ends_with(named)) << first;
+    EXPECT_EQ(std::count(first.begin(), first.end(), '\n'), 1) << first;
 
-    std::filesystem::remove(m_cwd.File("debug.log"));
+    std::filesystem::remove(trace);
     WriteDebugLog("S0", "kept", 4);
-    EXPECT_EQ(ReadFile(m_cwd.File("debug.log")), "21:04:05.123,S0,kept\n");
+    EXPECT_EQ(ReadFile(trace), "21:04:05.123,S0,kept\n");
+
+    EXPECT_EQ(failTwice(), first) << "named again after a success";
 }
 
 }  // namespace
