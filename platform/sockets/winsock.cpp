@@ -606,16 +606,32 @@ SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen)
     return layer.Add(fd, nonBlocking);
 }
 
+namespace {
+
+// The socket's entry for recv or send, once the arguments pass the checks
+// both make; null, with the error set, when they do not.
+Entry* TransferEntry(Layer& layer, SOCKET s, const char* buf, int len, int flags)
+{
+    Entry* e = layer.Find(s);
+    const int error = e == nullptr                             ? WSAENOTSOCK
+                      : flags != 0                             ? WSAEOPNOTSUPP
+                      : len < 0 || (buf == nullptr && len > 0) ? WSAEFAULT
+                                                               : 0;
+    if (error != 0) {
+        t_lastError = error;
+        return nullptr;
+    }
+    return e;
+}
+
+}  // namespace
+
 int recv(SOCKET s, char* buf, int len, int flags)
 {
     Layer& layer = Layer::Get();
-    Entry* e = layer.Find(s);
+    Entry* e = TransferEntry(layer, s, buf, len, flags);
     if (e == nullptr)
-        return Fail(WSAENOTSOCK);
-    if (flags != 0)
-        return Fail(WSAEOPNOTSUPP);
-    if (len < 0 || (buf == nullptr && len > 0))
-        return Fail(WSAEFAULT);
+        return SOCKET_ERROR;
     const ssize_t n = Retry([&] { return ::recv(e->fd, buf, static_cast<size_t>(len), 0); });
     const int err = errno;
     // Every recv re-enables FD_READ. Bytes still unread are announced by the
@@ -635,13 +651,9 @@ int recv(SOCKET s, char* buf, int len, int flags)
 int send(SOCKET s, const char* buf, int len, int flags)
 {
     Layer& layer = Layer::Get();
-    Entry* e = layer.Find(s);
+    Entry* e = TransferEntry(layer, s, buf, len, flags);
     if (e == nullptr)
-        return Fail(WSAENOTSOCK);
-    if (flags != 0)
-        return Fail(WSAEOPNOTSUPP);
-    if (len < 0 || (buf == nullptr && len > 0))
-        return Fail(WSAEFAULT);
+        return SOCKET_ERROR;
     // MSG_NOSIGNAL: a peer that has gone gives an error, never SIGPIPE.
     const ssize_t n = Retry([&] { return ::send(e->fd, buf, static_cast<size_t>(len), MSG_NOSIGNAL); });
     const int err = errno;
