@@ -18,7 +18,7 @@
 namespace {
 
 // Notification sets of a caller's socket, without and with writability.
-constexpr long kCallerEvents = ws::FD_READ | ws::FD_CLOSE;
+constexpr long kCallerEvents = ws::WS_FD_READ | ws::WS_FD_CLOSE;
 
 // The bytes read from a caller at once.
 constexpr int kReceiveSize = 2048;
@@ -37,10 +37,10 @@ std::string RowAndSocket(int row, SOCKET s)
 
 void CSkiffaDlg::StartListen()
 {
-    m_sockListen = ws::socket(ws::AF_INET, ws::SOCK_STREAM, 0);
+    m_sockListen = ws::socket(ws::WS_AF_INET, ws::WS_SOCK_STREAM, 0);
     const int noDelay = 1;
-    ws::setsockopt(m_sockListen, ws::IPPROTO_TCP, ws::TCP_NODELAY, reinterpret_cast<const char*>(&noDelay),
-                   sizeof noDelay);
+    ws::setsockopt(m_sockListen, ws::WS_IPPROTO_TCP, ws::WS_TCP_NODELAY,
+                   reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
     const std::string failure = ListenOn(m_nPort);
     if (!failure.empty())
         MessageBox(LoadResString(IDS_LISTEN_FAILED), LoadResString(IDS_APP_TITLE), MB_ICONSTOP,
@@ -58,16 +58,16 @@ std::string CSkiffaDlg::ListenOn(int port)
     if (port < 1 || port > 65535)
         return "not a TCP port (1 to 65535)";
     ws::SOCKADDR_IN addr{};
-    addr.sin_family = ws::AF_INET;
-    addr.sin_port = ws::htons(static_cast<WORD>(port));
-    addr.sin_addr.s_addr = ws::htonl(ws::INADDR_ANY);
+    addr.sin_family = ws::WS_AF_INET;
+    addr.sin_port = ws::HostToNet16(static_cast<WORD>(port));
+    addr.sin_addr.s_addr = ws::HostToNet32(ws::WS_INADDR_ANY);
     if (ws::bind(m_sockListen, &addr, sizeof addr) == SOCKET_ERROR)
         return ws::WSAErrorText(ws::WSAGetLastError());
     // A listener that cannot report its callers is no listener. The backlog
     // is the largest the system allows: a caller beyond a full backlog is
     // left looking connected and never handed over.
-    if (ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::FD_ACCEPT) == SOCKET_ERROR ||
-        ws::listen(m_sockListen, ws::SOMAXCONN) == SOCKET_ERROR)
+    if (ws::WSAAsyncSelect(m_sockListen, this, WM_SOCKET_NOTIFY, ws::WS_FD_ACCEPT) == SOCKET_ERROR ||
+        ws::listen(m_sockListen, ws::WS_SOMAXCONN) == SOCKET_ERROR)
         return ws::WSAErrorText(ws::WSAGetLastError());
     return {};
 }
@@ -78,19 +78,19 @@ LRESULT CSkiffaDlg::OnSocketNotify(WPARAM wParam, LPARAM lParam)
     const WORD event = LOWORD(lParam);
     const WORD error = HIWORD(lParam);
     switch (event) {
-    case ws::FD_READ:
+    case ws::WS_FD_READ:
         if (error == 0) {
             const auto it = m_mapSocket.find(s);
             if (it != m_mapSocket.end() && static_cast<size_t>(it->second) < m_aPort.size())
                 OnSocketReceive(it->second);
         }
         break;
-    case ws::FD_ACCEPT:
+    case ws::WS_FD_ACCEPT:
         if (error == 0)
             OnAccept();
         break;
-    case ws::FD_CLOSE: OnCallerClosed(s); break;
-    case ws::FD_WRITE: m_callerOutput.OnWritable(s); break;
+    case ws::WS_FD_CLOSE: OnCallerClosed(s); break;
+    case ws::WS_FD_WRITE: m_callerOutput.OnWritable(s); break;
     default: break;
     }
     return 1;
@@ -131,7 +131,8 @@ bool CSkiffaDlg::AcceptCaller()
     // A caller whose network drops without a word must not hold his line
     // for the quarter of an hour the system would otherwise keep trying.
     const int giveUp = kCallerGiveUpSeconds;
-    ws::setsockopt(s, ws::IPPROTO_TCP, ws::TCP_MAXRT, reinterpret_cast<const char*>(&giveUp), sizeof giveUp);
+    ws::setsockopt(s, ws::WS_IPPROTO_TCP, ws::WS_TCP_MAXRT, reinterpret_cast<const char*>(&giveUp),
+                   sizeof giveUp);
     int row = -1;
     for (size_t i = 0; i < m_aPort.size(); ++i) {
         const CPortInfo& p = m_aPort[i];
@@ -317,7 +318,7 @@ CallerOutput::Socket CSkiffaDlg::CallerSockets()
             return sent;
         return ws::WSAGetLastError() == ws::WSAEWOULDBLOCK ? 0 : CallerOutput::kGone;
     };
-    sockets.shutdown = [](SOCKET s) { ws::shutdown(s, ws::SD_SEND); };
+    sockets.shutdown = [](SOCKET s) { ws::shutdown(s, ws::WS_SD_SEND); };
     sockets.watchWritable = [this](SOCKET s, bool watch) { WatchCallerWritable(s, watch); };
     sockets.dropped = [this](SOCKET s, size_t count) { TraceDroppedCallerBytes(s, count); };
     return sockets;
@@ -326,7 +327,8 @@ CallerOutput::Socket CSkiffaDlg::CallerSockets()
 void CSkiffaDlg::WatchCallerWritable(SOCKET s, bool watch)
 {
     // Fails only for a socket that is already gone; its queue goes with it.
-    (void)ws::WSAAsyncSelect(s, this, WM_SOCKET_NOTIFY, watch ? kCallerEvents | ws::FD_WRITE : kCallerEvents);
+    (void)ws::WSAAsyncSelect(s, this, WM_SOCKET_NOTIFY,
+                             watch ? kCallerEvents | ws::WS_FD_WRITE : kCallerEvents);
 }
 
 void CSkiffaDlg::TraceDroppedCallerBytes(SOCKET s, size_t count)

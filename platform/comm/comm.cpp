@@ -4,6 +4,7 @@
 #include "platform/comm/comm.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -25,6 +26,8 @@ thread_local CommOpenFailure t_openFailure;
 std::mutex g_handlesMutex;
 std::unordered_map<std::uintptr_t, std::unique_ptr<CommPort>> g_handles;
 std::uintptr_t g_nextHandle = 1;
+
+std::atomic<CommPortOpener> g_opener{nullptr};
 
 // One call inside a handle: while it lives, CloseHandle waits before it frees
 // the port.
@@ -168,6 +171,11 @@ void SetLastError(DWORD error)
     t_lastError = error;
 }
 
+void SetCommPortOpener(CommPortOpener opener)
+{
+    g_opener.store(opener);
+}
+
 HANDLE CreateCommFileA(const char* path)
 {
     std::string canonical;
@@ -179,11 +187,13 @@ HANDLE CreateCommFileA(const char* path)
     }
 
     DWORD error = ERROR_SUCCESS;
-    bool registered = false;
-    std::string device = "in-memory device " + canonical;
+    bool claimed = false;
+    std::string device;
     std::string reason;
-    std::unique_ptr<CommPort> port = OpenMemSerialPort(canonical, registered, error);
-    if (!registered) {
+    std::unique_ptr<CommPort> port;
+    if (const CommPortOpener opener = g_opener.load())
+        port = opener(canonical, claimed, error, device);
+    if (!claimed) {
         device = TtyPathForPort(canonical, number);
         port = OpenTtyPort(device, error, reason);
     }
@@ -239,18 +249,6 @@ BOOL SetCommTimeouts(HANDLE h, const COMMTIMEOUTS* timeouts)
         return Fail(ERROR_INVALID_PARAMETER);
     std::lock_guard<std::mutex> lock(use.get()->m_mutex);
     use.get()->m_timeouts = *timeouts;
-    return TRUE;
-}
-
-BOOL GetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts)
-{
-    HandleUse use(h);
-    if (use.get() == nullptr)
-        return Fail(ERROR_INVALID_HANDLE);
-    if (timeouts == nullptr)
-        return Fail(ERROR_INVALID_PARAMETER);
-    std::lock_guard<std::mutex> lock(use.get()->m_mutex);
-    *timeouts = use.get()->m_timeouts;
     return TRUE;
 }
 

@@ -1,11 +1,11 @@
 // The communications-port calls the serial driver is written against: open a
 // COM port by name, set its line, wait for received bytes, read, write with a
 // time-out, and work the modem lines. Behind a handle sits either a real tty
-// (termios) or an in-memory device that tests register (platform/comm/memserial.h);
+// (termios) or a device put in front of the ttys (platform/comm/comm_object.h);
 // every call behaves the same on both.
 //
-// Port names: "COMn" (optionally written "\\.\COMn") resolves to an in-memory
-// device registered under that name, else to the entry com/COMn in the
+// Port names: "COMn" (optionally written "\\.\COMn") resolves to a device
+// put in front of the ttys under that name, else to the entry com/COMn in the
 // executable's folder when it exists (a symlink to any tty), else to
 // /dev/ttyS<n-1>. A port is open in at most one handle at a time, in this
 // process or any other (its UUCP lock file, platform/comm/comm_lock.h, where the
@@ -91,7 +91,6 @@ struct COMMTIMEOUTS {
 // WriteTotalTimeoutMultiplier * n + WriteTotalTimeoutConstant ms, and waits
 // without limit when both are 0.
 BOOL SetCommTimeouts(HANDLE h, const COMMTIMEOUTS* timeouts);
-BOOL GetCommTimeouts(HANDLE h, COMMTIMEOUTS* timeouts);
 
 constexpr BYTE NOPARITY = 0;
 constexpr BYTE ODDPARITY = 1;

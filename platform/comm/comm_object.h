@@ -1,6 +1,5 @@
 // Inside the port calls: the object a handle stands for, which each kind of
-// device (a tty, an in-memory device) implements. Only the comm layer's own
-// files include this.
+// device (a tty, or a device the opener below supplies) implements.
 #pragma once
 
 #include <condition_variable>
@@ -80,7 +79,12 @@ bool IsTermiosSpeed(DWORD baud);
 // system's words, `reason` set on failure.
 std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& error, std::string& reason);
 
-// Opens the in-memory device registered under `comName` ("COM5").
-// `registered` tells whether such a device exists; when it does not, the
-// name is left to the tty resolution. Null with `error` set on failure.
-std::unique_ptr<CommPort> OpenMemSerialPort(const std::string& comName, bool& registered, DWORD& error);
+// Opens a device of its own for a COM name ("COM5") before the name is
+// resolved to a tty. `claimed` tells whether it knows the name; when it does
+// not, the name goes on to the tty resolution. When it does, `device` names
+// the device for reports, and the port is null with `error` set on failure.
+using CommPortOpener = std::unique_ptr<CommPort> (*)(const std::string& comName, bool& claimed, DWORD& error,
+                                                     std::string& device);
+// Puts `opener` in front of every later open; null (as the program leaves
+// it) opens ttys only.
+void SetCommPortOpener(CommPortOpener opener);

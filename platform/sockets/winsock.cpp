@@ -29,34 +29,6 @@
 #include <map>
 #include <set>
 
-// The system's values, taken before the macros that carry the Windows Sockets
-// names are removed, so that the layer's own constants can use those names.
-namespace {
-constexpr int kSysAfInet = AF_INET;
-constexpr int kSysIpprotoTcp = IPPROTO_TCP;
-constexpr int kSysTcpNoDelay = TCP_NODELAY;
-constexpr int kSysSolSocket = SOL_SOCKET;
-constexpr int kSysSoLinger = SO_LINGER;
-constexpr int kSysSoSndBuf = SO_SNDBUF;
-constexpr int kSysSoRcvBuf = SO_RCVBUF;
-constexpr int kSysSoReuseAddr = SO_REUSEADDR;
-}  // namespace
-#undef AF_INET
-#undef SOCK_STREAM
-#undef IPPROTO_TCP
-#undef TCP_NODELAY
-#undef SOL_SOCKET
-#undef SO_LINGER
-#undef SO_SNDBUF
-#undef SO_RCVBUF
-#undef SOMAXCONN
-#undef INADDR_ANY
-#undef INADDR_LOOPBACK
-#undef htons
-#undef ntohs
-#undef htonl
-#undef ntohl
-
 #include "platform/sockets/winsock.h"
 
 #include "platform/base/eintr.h"
@@ -158,7 +130,7 @@ constexpr int kMappedErrnos[] = {
 sockaddr_in ToSystem(const SOCKADDR_IN& a)
 {
     sockaddr_in sa{};
-    sa.sin_family = kSysAfInet;
+    sa.sin_family = AF_INET;
     sa.sin_port = a.sin_port;
     sa.sin_addr.s_addr = a.sin_addr.s_addr;
     return sa;
@@ -167,7 +139,7 @@ sockaddr_in ToSystem(const SOCKADDR_IN& a)
 SOCKADDR_IN FromSystem(const sockaddr_in& sa)
 {
     SOCKADDR_IN a{};
-    a.sin_family = AF_INET;
+    a.sin_family = WS_AF_INET;
     a.sin_port = sa.sin_port;
     a.sin_addr.s_addr = sa.sin_addr.s_addr;
     return a;
@@ -184,7 +156,7 @@ int PendingError(int fd)
 {
     int err = 0;
     socklen_t len = sizeof err;
-    if (::getsockopt(fd, kSysSolSocket, SO_ERROR, &err, &len) != 0 || err == 0)
+    if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0 || err == 0)
         return 0;
     // A reset that follows the peer's own close reports EPIPE; for the window
     // it is the same reset.
@@ -313,20 +285,20 @@ public:
         e.rearmDue = false;
         std::uint32_t mask = 0;
         if (e.listening) {
-            if ((e.events & FD_ACCEPT) && e.acceptArmed)
+            if ((e.events & WS_FD_ACCEPT) && e.acceptArmed)
                 mask |= EPOLLIN;
         } else {
             if (!e.peerClosed) {
-                if ((e.events & FD_READ) && e.readArmed)
+                if ((e.events & WS_FD_READ) && e.readArmed)
                     mask |= EPOLLIN;
-                if ((e.events & FD_CLOSE) && !e.closePosted)
+                if ((e.events & WS_FD_CLOSE) && !e.closePosted)
                     mask |= EPOLLRDHUP;
                 // An end of stream is readable for ever; it must show as
                 // EPOLLRDHUP so that it is never taken for unread bytes.
                 if (mask & EPOLLIN)
                     mask |= EPOLLRDHUP;
             }
-            if ((e.events & FD_WRITE) && e.writePending)
+            if ((e.events & WS_FD_WRITE) && e.writePending)
                 mask |= EPOLLOUT;
         }
         if (mask == 0) {
@@ -351,13 +323,13 @@ public:
     {
         if (!e.peerClosed)
             return;
-        if ((e.events & FD_READ) && e.readArmed && BytesUnread(e.fd) > 0) {
+        if ((e.events & WS_FD_READ) && e.readArmed && BytesUnread(e.fd) > 0) {
             e.readArmed = false;
-            Post(s, e, FD_READ, 0);
+            Post(s, e, WS_FD_READ, 0);
         }
-        if ((e.events & FD_CLOSE) && !e.closePosted) {
+        if ((e.events & WS_FD_CLOSE) && !e.closePosted) {
             e.closePosted = true;
-            Post(s, e, FD_CLOSE, e.closeError);
+            Post(s, e, WS_FD_CLOSE, e.closeError);
         }
     }
 
@@ -392,9 +364,9 @@ private:
         if (e == nullptr)
             return;  // closed since; its handle is never given out again
         if (e->listening) {
-            if ((revents & EPOLLIN) && (e->events & FD_ACCEPT) && e->acceptArmed) {
+            if ((revents & EPOLLIN) && (e->events & WS_FD_ACCEPT) && e->acceptArmed) {
                 e->acceptArmed = false;
-                Post(s, *e, FD_ACCEPT, 0);
+                Post(s, *e, WS_FD_ACCEPT, 0);
                 e->rearmDue = true;  // accept re-arms it
                 return;
             }
@@ -409,17 +381,17 @@ private:
         // Unread bytes first, then the close that came with them. Before the
         // end, readability itself says bytes are there.
         const bool unread = ended ? BytesUnread(e->fd) > 0 : (revents & EPOLLIN) != 0;
-        const bool readPosted = (e->events & FD_READ) && e->readArmed && unread;
+        const bool readPosted = (e->events & WS_FD_READ) && e->readArmed && unread;
         if (readPosted) {
             e->readArmed = false;
-            Post(s, *e, FD_READ, 0);
+            Post(s, *e, WS_FD_READ, 0);
         }
         PostAfterEnd(s, *e);
         // On a connection that is gone a send fails at once: FD_WRITE then too,
         // so that the writer learns of it.
-        if ((revents & (EPOLLOUT | EPOLLHUP | EPOLLERR)) && (e->events & FD_WRITE) && e->writePending) {
+        if ((revents & (EPOLLOUT | EPOLLHUP | EPOLLERR)) && (e->events & WS_FD_WRITE) && e->writePending) {
             e->writePending = false;
-            Post(s, *e, FD_WRITE, 0);
+            Post(s, *e, WS_FD_WRITE, 0);
         }
         if (readPosted)
             e->rearmDue = true;  // recv re-arms it
@@ -490,45 +462,35 @@ void WSASetLastError(int error)
     t_lastError = error;
 }
 
-WORD htons(WORD v)
+WORD HostToNet16(WORD v)
 {
     if constexpr (std::endian::native == std::endian::little)
         return static_cast<WORD>((v >> 8) | (v << 8));
     return v;
 }
 
-WORD ntohs(WORD v)
-{
-    return htons(v);
-}
-
-DWORD htonl(DWORD v)
+DWORD HostToNet32(DWORD v)
 {
     if constexpr (std::endian::native == std::endian::little)
         return (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
     return v;
 }
 
-DWORD ntohl(DWORD v)
-{
-    return htonl(v);
-}
-
 SOCKET socket(int af, int type, int protocol)
 {
-    if (af != AF_INET) {
+    if (af != WS_AF_INET) {
         t_lastError = WSAEAFNOSUPPORT;
         return INVALID_SOCKET;
     }
-    if (type != SOCK_STREAM) {
+    if (type != WS_SOCK_STREAM) {
         t_lastError = WSAESOCKTNOSUPPORT;
         return INVALID_SOCKET;
     }
-    if (protocol != 0 && protocol != IPPROTO_TCP) {
+    if (protocol != 0 && protocol != WS_IPPROTO_TCP) {
         t_lastError = WSAEPROTONOSUPPORT;
         return INVALID_SOCKET;
     }
-    const int fd = ::socket(kSysAfInet, ::SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         t_lastError = MapErrno(errno);
         return INVALID_SOCKET;
@@ -544,14 +506,14 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
     if (optval == nullptr)
         return Fail(WSAEFAULT);
     int r = -1;
-    if (level == IPPROTO_TCP && optname == TCP_NODELAY) {
+    if (level == WS_IPPROTO_TCP && optname == WS_TCP_NODELAY) {
         if (optlen < static_cast<int>(sizeof(int)))
             return Fail(WSAEFAULT);
         int v;
         std::memcpy(&v, optval, sizeof v);
         v = v != 0 ? 1 : 0;
-        r = ::setsockopt(e->fd, kSysIpprotoTcp, kSysTcpNoDelay, &v, sizeof v);
-    } else if (level == IPPROTO_TCP && optname == TCP_MAXRT) {
+        r = ::setsockopt(e->fd, IPPROTO_TCP, TCP_NODELAY, &v, sizeof v);
+    } else if (level == WS_IPPROTO_TCP && optname == WS_TCP_MAXRT) {
         if (optlen < static_cast<int>(sizeof(int)))
             return Fail(WSAEFAULT);
         int seconds;
@@ -560,56 +522,11 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
             return Fail(WSAEINVAL);
         // Linux counts it in milliseconds; 0 leaves the system's own retries.
         const unsigned ms = static_cast<unsigned>(seconds) * 1000u;
-        r = ::setsockopt(e->fd, kSysIpprotoTcp, TCP_USER_TIMEOUT, &ms, sizeof ms);
-    } else if (level == SOL_SOCKET && optname == SO_LINGER) {
-        if (optlen < static_cast<int>(sizeof(LINGER)))
-            return Fail(WSAEFAULT);
-        LINGER l;
-        std::memcpy(&l, optval, sizeof l);
-        linger sl{l.l_onoff != 0 ? 1 : 0, l.l_linger};
-        r = ::setsockopt(e->fd, kSysSolSocket, kSysSoLinger, &sl, sizeof sl);
-    } else if (level == SOL_SOCKET && (optname == SO_SNDBUF || optname == SO_RCVBUF)) {
-        if (optlen < static_cast<int>(sizeof(int)))
-            return Fail(WSAEFAULT);
-        int v;
-        std::memcpy(&v, optval, sizeof v);
-        r = ::setsockopt(e->fd, kSysSolSocket, optname == SO_SNDBUF ? kSysSoSndBuf : kSysSoRcvBuf, &v,
-                         sizeof v);
+        r = ::setsockopt(e->fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms);
     } else {
         return Fail(WSAENOPROTOOPT);
     }
     return r == 0 ? 0 : Fail(MapErrno(errno));
-}
-
-int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen)
-{
-    Entry* e = Layer::Get().Find(s);
-    if (e == nullptr)
-        return Fail(WSAENOTSOCK);
-    if (optval == nullptr || optlen == nullptr || *optlen < static_cast<int>(sizeof(int)))
-        return Fail(WSAEFAULT);
-    int sysLevel = kSysSolSocket;
-    int sysName = 0;
-    if (level == IPPROTO_TCP && optname == TCP_NODELAY) {
-        sysLevel = kSysIpprotoTcp;
-        sysName = kSysTcpNoDelay;
-    } else if (level == IPPROTO_TCP && optname == TCP_MAXRT) {
-        sysLevel = kSysIpprotoTcp;
-        sysName = TCP_USER_TIMEOUT;
-    } else if (level == SOL_SOCKET && (optname == SO_SNDBUF || optname == SO_RCVBUF)) {
-        sysName = optname == SO_SNDBUF ? kSysSoSndBuf : kSysSoRcvBuf;
-    } else {
-        return Fail(WSAENOPROTOOPT);
-    }
-    int v = 0;
-    socklen_t len = sizeof v;
-    if (::getsockopt(e->fd, sysLevel, sysName, &v, &len) != 0)
-        return Fail(MapErrno(errno));
-    if (optname == TCP_MAXRT)
-        v /= 1000;
-    std::memcpy(optval, &v, sizeof v);
-    *optlen = sizeof v;
-    return 0;
 }
 
 int bind(SOCKET s, const SOCKADDR_IN* name, int namelen)
@@ -619,14 +536,14 @@ int bind(SOCKET s, const SOCKADDR_IN* name, int namelen)
         return Fail(WSAENOTSOCK);
     if (name == nullptr || namelen < static_cast<int>(sizeof(SOCKADDR_IN)))
         return Fail(WSAEFAULT);
-    if (name->sin_family != AF_INET)
+    if (name->sin_family != WS_AF_INET)
         return Fail(WSAEAFNOSUPPORT);
     const sockaddr_in sa = ToSystem(*name);
     // Windows lets a port be bound again while old connections of it linger in
     // TIME_WAIT; Linux does so only with SO_REUSEADDR, which still refuses a
     // port that another socket listens on.
     const int reuse = 1;
-    ::setsockopt(e->fd, kSysSolSocket, kSysSoReuseAddr, &reuse, sizeof reuse);
+    ::setsockopt(e->fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     if (::bind(e->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
         return Fail(MapErrno(errno));
     return 0;
@@ -639,42 +556,11 @@ int listen(SOCKET s, int backlog)
     if (e == nullptr)
         return Fail(WSAENOTSOCK);
     // The system cuts a backlog above its own limit (net.core.somaxconn), as
-    // SOMAXCONN is, to that limit.
+    // WS_SOMAXCONN is, to that limit.
     if (::listen(e->fd, backlog) != 0)
         return Fail(MapErrno(errno));
     e->listening = true;
     layer.Rearm(s, *e);
-    return 0;
-}
-
-int connect(SOCKET s, const SOCKADDR_IN* name, int namelen)
-{
-    Entry* e = Layer::Get().Find(s);
-    if (e == nullptr)
-        return Fail(WSAENOTSOCK);
-    if (name == nullptr || namelen < static_cast<int>(sizeof(SOCKADDR_IN)))
-        return Fail(WSAEFAULT);
-    if (name->sin_family != AF_INET)
-        return Fail(WSAEAFNOSUPPORT);
-    const sockaddr_in sa = ToSystem(*name);
-    if (::connect(e->fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
-        return Fail(MapErrno(errno));
-    return 0;
-}
-
-int getsockname(SOCKET s, SOCKADDR_IN* name, int* namelen)
-{
-    Entry* e = Layer::Get().Find(s);
-    if (e == nullptr)
-        return Fail(WSAENOTSOCK);
-    if (name == nullptr || namelen == nullptr || *namelen < static_cast<int>(sizeof(SOCKADDR_IN)))
-        return Fail(WSAEFAULT);
-    sockaddr_in sa{};
-    socklen_t len = sizeof sa;
-    if (::getsockname(e->fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0)
-        return Fail(MapErrno(errno));
-    *name = FromSystem(sa);
-    *namelen = sizeof(SOCKADDR_IN);
     return 0;
 }
 
@@ -720,25 +606,41 @@ SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen)
     return layer.Add(fd, nonBlocking);
 }
 
+namespace {
+
+// The socket's entry for recv or send, once the arguments pass the checks
+// both make; null, with the error set, when they do not.
+Entry* TransferEntry(Layer& layer, SOCKET s, const char* buf, int len, int flags)
+{
+    Entry* e = layer.Find(s);
+    const int error = e == nullptr                             ? WSAENOTSOCK
+                      : flags != 0                             ? WSAEOPNOTSUPP
+                      : len < 0 || (buf == nullptr && len > 0) ? WSAEFAULT
+                                                               : 0;
+    if (error != 0) {
+        t_lastError = error;
+        return nullptr;
+    }
+    return e;
+}
+
+}  // namespace
+
 int recv(SOCKET s, char* buf, int len, int flags)
 {
     Layer& layer = Layer::Get();
-    Entry* e = layer.Find(s);
+    Entry* e = TransferEntry(layer, s, buf, len, flags);
     if (e == nullptr)
-        return Fail(WSAENOTSOCK);
-    if (flags != 0)
-        return Fail(WSAEOPNOTSUPP);
-    if (len < 0 || (buf == nullptr && len > 0))
-        return Fail(WSAEFAULT);
+        return SOCKET_ERROR;
     const ssize_t n = Retry([&] { return ::recv(e->fd, buf, static_cast<size_t>(len), 0); });
     const int err = errno;
     // Every recv re-enables FD_READ. Bytes still unread are announced by the
     // readiness the re-arming asks for; after the end of the stream epoll
     // reports nothing more, so they are announced here.
     e->readArmed = true;
-    if ((e->events & FD_READ) && e->peerClosed && BytesUnread(e->fd) > 0) {
+    if ((e->events & WS_FD_READ) && e->peerClosed && BytesUnread(e->fd) > 0) {
         e->readArmed = false;
-        layer.Post(s, *e, FD_READ, 0);
+        layer.Post(s, *e, WS_FD_READ, 0);
     }
     layer.Rearm(s, *e);
     if (n < 0)
@@ -749,13 +651,9 @@ int recv(SOCKET s, char* buf, int len, int flags)
 int send(SOCKET s, const char* buf, int len, int flags)
 {
     Layer& layer = Layer::Get();
-    Entry* e = layer.Find(s);
+    Entry* e = TransferEntry(layer, s, buf, len, flags);
     if (e == nullptr)
-        return Fail(WSAENOTSOCK);
-    if (flags != 0)
-        return Fail(WSAEOPNOTSUPP);
-    if (len < 0 || (buf == nullptr && len > 0))
-        return Fail(WSAEFAULT);
+        return SOCKET_ERROR;
     // MSG_NOSIGNAL: a peer that has gone gives an error, never SIGPIPE.
     const ssize_t n = Retry([&] { return ::send(e->fd, buf, static_cast<size_t>(len), MSG_NOSIGNAL); });
     const int err = errno;
@@ -778,14 +676,14 @@ int shutdown(SOCKET s, int how)
         return Fail(WSAENOTSOCK);
     int sysHow;
     switch (how) {
-    case SD_RECEIVE: sysHow = SHUT_RD; break;
-    case SD_SEND: sysHow = SHUT_WR; break;
-    case SD_BOTH: sysHow = SHUT_RDWR; break;
+    case WS_SD_RECEIVE: sysHow = SHUT_RD; break;
+    case WS_SD_SEND: sysHow = SHUT_WR; break;
+    case WS_SD_BOTH: sysHow = SHUT_RDWR; break;
     default: return Fail(WSAEINVAL);
     }
     if (::shutdown(e->fd, sysHow) != 0)
         return Fail(MapErrno(errno));
-    if (how != SD_RECEIVE)
+    if (how != WS_SD_RECEIVE)
         e->sentShutdown = true;
     return 0;
 }
@@ -818,19 +716,19 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events)
     // An event that joins the set starts armed; one that stays keeps its state,
     // so a notification already posted is not posted a second time.
     const long added = events & ~e->events;
-    if (added & FD_ACCEPT)
+    if (added & WS_FD_ACCEPT)
         e->acceptArmed = true;
-    if (added & FD_READ)
+    if (added & WS_FD_READ)
         e->readArmed = true;
     e->hwnd = hwnd;
     e->msg = msg;
     e->events = events;
     // An end already seen is not reported by epoll again.
     layer.PostAfterEnd(s, *e);
-    if ((events & FD_WRITE) && !e->listening) {
+    if ((events & WS_FD_WRITE) && !e->listening) {
         if (IsWritableConnected(e->fd)) {
             e->writePending = false;
-            layer.Post(s, *e, FD_WRITE, 0);
+            layer.Post(s, *e, WS_FD_WRITE, 0);
         } else {
             e->writePending = true;
         }
@@ -842,6 +740,12 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events)
 void ForgetWindow(HWND hwnd)
 {
     Layer::Get().ForgetWindow(hwnd);
+}
+
+int DescriptorForTesting(SOCKET s)
+{
+    const Entry* e = Layer::Get().Find(s);
+    return e == nullptr ? -1 : e->fd;
 }
 
 unsigned long ReadyReportsForTesting()

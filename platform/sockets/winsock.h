@@ -3,9 +3,12 @@
 //
 // Everything lives in namespace ws, since socket, bind, send and the other
 // names would collide with the C library's. The constants keep the values of
-// Windows Sockets; the layer translates them to the system's own. Code outside
-// platform/ needs no system socket header. The layer is used from the UI thread
-// only.
+// Windows Sockets and its names with a WS_ prefix (WS_AF_INET, WS_FD_READ),
+// its error codes their WSA names, and the byte-order calls are named
+// HostToNet16 and HostToNet32: none of them is a name the system's socket
+// headers define as a macro, so this header may come before or after those.
+// The layer translates the values to the system's own. Code outside platform/
+// needs no system socket header. The layer is used from the UI thread only.
 #pragma once
 
 #include <string>
@@ -18,37 +21,33 @@ namespace ws {
 // The version the relay asks for and the only one the layer grants (1.1).
 constexpr WORD WINSOCK_VERSION = 0x0101;
 
-constexpr int AF_INET = 2;
-constexpr int SOCK_STREAM = 1;
-constexpr int IPPROTO_TCP = 6;
+constexpr int WS_AF_INET = 2;
+constexpr int WS_SOCK_STREAM = 1;
+constexpr int WS_IPPROTO_TCP = 6;
 
 // setsockopt levels and options.
-constexpr int TCP_NODELAY = 0x0001;  // level IPPROTO_TCP, an int
-// Level IPPROTO_TCP, an int: seconds that sent data or a FIN may stay
+constexpr int WS_TCP_NODELAY = 0x0001;  // level WS_IPPROTO_TCP, an int
+// Level WS_IPPROTO_TCP, an int: seconds that sent data or a FIN may stay
 // unacknowledged before the system gives up and resets the connection.
-constexpr int TCP_MAXRT = 5;
-constexpr int SOL_SOCKET = 0xFFFF;
-constexpr int SO_LINGER = 0x0080;  // level SOL_SOCKET, a LINGER
-constexpr int SO_SNDBUF = 0x1001;  // level SOL_SOCKET, an int
-constexpr int SO_RCVBUF = 0x1002;  // level SOL_SOCKET, an int
+constexpr int WS_TCP_MAXRT = 5;
 
-// IPv4 addresses in host byte order; put them through htonl.
-constexpr DWORD INADDR_ANY = 0x00000000u;
-constexpr DWORD INADDR_LOOPBACK = 0x7F000001u;
+// The IPv4 address of every interface, in host byte order; put it through
+// HostToNet32.
+constexpr DWORD WS_INADDR_ANY = 0x00000000u;
 
 // listen's backlog for the largest the system allows.
-constexpr int SOMAXCONN = 0x7FFFFFFF;
+constexpr int WS_SOMAXCONN = 0x7FFFFFFF;
 
 // shutdown directions.
-constexpr int SD_RECEIVE = 0;
-constexpr int SD_SEND = 1;
-constexpr int SD_BOTH = 2;
+constexpr int WS_SD_RECEIVE = 0;
+constexpr int WS_SD_SEND = 1;
+constexpr int WS_SD_BOTH = 2;
 
 // WSAAsyncSelect events: the low word of a notification's lParam.
-constexpr long FD_READ = 0x01;
-constexpr long FD_WRITE = 0x02;
-constexpr long FD_ACCEPT = 0x08;
-constexpr long FD_CLOSE = 0x20;
+constexpr long WS_FD_READ = 0x01;
+constexpr long WS_FD_WRITE = 0x02;
+constexpr long WS_FD_ACCEPT = 0x08;
+constexpr long WS_FD_CLOSE = 0x20;
 
 // Error codes of WSAGetLastError, WSAStartup and a notification's high word.
 constexpr int WSAEINTR = 10004;
@@ -105,12 +104,6 @@ struct SOCKADDR_IN {
 };
 static_assert(sizeof(SOCKADDR_IN) == 16);
 
-// SO_LINGER: l_onoff 1 with l_linger 0 makes closesocket reset the connection.
-struct LINGER {
-    WORD l_onoff;
-    WORD l_linger;
-};
-
 // Starts the layer. Returns 0 and fills data with version 1.1 when version asks
 // for 1.1 or more; otherwise an error code (WSAVERNOTSUPPORTED, WSAEFAULT, or
 // the code a test asked for). The other calls work without it.
@@ -126,29 +119,21 @@ void WSASetLastError(int error);
 // An error code in the system's words, such as "Address already in use".
 std::string WSAErrorText(int error);
 
-WORD htons(WORD v);
-WORD ntohs(WORD v);
-DWORD htonl(DWORD v);
-DWORD ntohl(DWORD v);
+// Host to network byte order (htons and htonl).
+WORD HostToNet16(WORD v);
+DWORD HostToNet32(DWORD v);
 
 // A new TCP socket (AF_INET, SOCK_STREAM, protocol 0 or IPPROTO_TCP), blocking
 // until WSAAsyncSelect; INVALID_SOCKET on failure. Handles count up from 1000
 // and are never handed out twice in a process.
 [[nodiscard]] SOCKET socket(int af, int type, int protocol);
-// TCP_NODELAY, TCP_MAXRT, SO_LINGER, SO_SNDBUF and SO_RCVBUF; WSAENOPROTOOPT
-// for others.
+// WS_TCP_NODELAY and WS_TCP_MAXRT (level WS_IPPROTO_TCP, an int each);
+// WSAENOPROTOOPT for others.
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
-// Reads back an int option of those (not SO_LINGER) into optval; *optlen at
-// least 4, set to 4.
-int getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
 // Each returns 0, or SOCKET_ERROR with the reason in WSAGetLastError
 // (WSAENOTSOCK for a handle that is not open).
 [[nodiscard]] int bind(SOCKET s, const SOCKADDR_IN* name, int namelen);
 [[nodiscard]] int listen(SOCKET s, int backlog);
-// Connects a client socket (tests and tools); a non-blocking socket gives
-// WSAEWOULDBLOCK while the connection is being made.
-int connect(SOCKET s, const SOCKADDR_IN* name, int namelen);
-[[nodiscard]] int getsockname(SOCKET s, SOCKADDR_IN* name, int* namelen);
 // The next waiting caller's socket, with its address in addr when addr is
 // given (*addrlen at least 16). Re-enables FD_ACCEPT. The new socket is
 // non-blocking when the listener is. When the process or the system is out
@@ -183,6 +168,10 @@ int closesocket(SOCKET s);
 // sockets stay open.
 void ForgetWindow(HWND hwnd);
 
+// The system's descriptor behind an open handle, -1 for any other: a test
+// reaches with it what the program never asks of a socket (connecting, its
+// own address, the buffer sizes).
+int DescriptorForTesting(SOCKET s);
 // How many readiness reports the layer has taken from the system so far: a
 // test sees with it that a quiet socket does not wake the event loop.
 unsigned long ReadyReportsForTesting();

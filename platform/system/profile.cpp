@@ -554,18 +554,3 @@ BOOL ProfileWriter::Commit()
     m->changed = false;
     return TRUE;
 }
-
-BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& text,
-                                const std::string& file)
-{
-    ProfileWriter writer(file);
-    return writer.WriteString(section, key, text) && writer.Commit() ? TRUE : FALSE;
-}
-
-void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,
-                            const std::string& file)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "%d", value);
-    WritePrivateProfileStringA(section, key, text, file);
-}

@@ -44,7 +44,7 @@ DWORD GetPrivateProfileStringA(const std::string& section, const std::string& ke
 std::string GetPrivateProfileStringWhole(const std::string& section, const std::string& key,
                                          const std::string& def, const std::string& file);
 
-// Sets the one key to text, creating the file, the section (at the end of the
+// A write sets one key to text, creating the file, the section (at the end of the
 // file) or the key (after the last key line of its section) when missing. Every
 // other byte of the file stays as it was; new lines take the file's line end
 // (CR LF when its first line ends with CR LF, else LF; LF for a new file).
@@ -62,17 +62,10 @@ std::string GetPrivateProfileStringWhole(const std::string& section, const std::
 // a blank or a quote is written inside double quotes, so that it reads back
 // exactly. A write that would leave the file's bytes unchanged does not touch
 // the file and returns TRUE.
-BOOL WritePrivateProfileStringA(const std::string& section, const std::string& key, const std::string& text,
-                                const std::string& file);
-
-// Writes value as "%d" text into the key; whether the write succeeded is not
-// reported.
-void WritePrivateProfileInt(const std::string& section, const std::string& key, int value,
-                            const std::string& file);
-
+//
 // Many keys of one file written together: the file is read once, each write
-// follows exactly the rules of WritePrivateProfileStringA on the bytes held
-// here, and Commit replaces the file once, atomically, as that function does.
+// follows exactly the rules above on the bytes held here, and Commit replaces
+// the file once, atomically, as described above.
 // The file after a commit holds the same bytes as the same writes made one by
 // one; a crash or a failure before the rename leaves the old file whole.
 class ProfileWriter {
@@ -82,7 +75,7 @@ public:
     ProfileWriter(const ProfileWriter&) = delete;
     ProfileWriter& operator=(const ProfileWriter&) = delete;
 
-    // FALSE, changing nothing, where WritePrivateProfileStringA refuses.
+    // FALSE, changing nothing, where the rules above refuse the write.
     BOOL WriteString(const std::string& section, const std::string& key, const std::string& text);
     // The value as "%d" text; whether the write succeeded is not reported.
     void WriteInt(const std::string& section, const std::string& key, int value);

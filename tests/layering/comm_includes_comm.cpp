@@ -1,2 +1,2 @@
 // Must compile: the serial ports see their own headers and the basics.
-#include "platform/comm/memserial.h"
+#include "platform/comm/comm.h"

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/system/cp932.h"
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "platform/base/module.h"
 #include "platform/windows/msgbox.h"
 #include "resources/resource.h"

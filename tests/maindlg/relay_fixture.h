@@ -20,23 +20,24 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "platform/base/module.h"
 #include "platform/windows/msgbox.h"
 #include "support/free_port.h"
+#include "support/winsock_calls.h"
 #include "maindlg/SkiffaDlg.h"
 
 namespace relaytest {
 
-// The port a listening socket is bound to (kept apart from the system socket
-// headers this file uses).
-int BoundPort(SOCKET s);
+using wstest::BoundPort;
+using wstest::GiveUpSeconds;
+
 // Pins a socket's send buffer small, so the kernel holds back little of what
 // is sent to a caller that does not read.
-void ShrinkSendBuffer(SOCKET s);
-// Seconds the system keeps unacknowledged data or an end on the socket before
-// it gives up (TCP_MAXRT); -1 when that cannot be read.
-int GiveUpSeconds(SOCKET s);
+inline void ShrinkSendBuffer(SOCKET s)
+{
+    wstest::SetSendBuffer(s, 4096);
+}
 
 using namespace std::chrono_literals;
 

@@ -9,7 +9,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "platform/base/module.h"
 #include "platform/windows/msgbox.h"
 #include "resources/resource.h"

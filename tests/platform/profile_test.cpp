@@ -1,6 +1,7 @@
 // Tests of the INI file functions: reading defaults and values, writing one
 // key with every other byte kept, atomic replacement, and junk input.
 #include "platform/system/profile.h"
+#include "support/profile_write.h"
 #include "support/scratch_files.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "support/comm_pty.h"
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "serial/SerialPort.h"
 #include "serial_test_support.h"
 

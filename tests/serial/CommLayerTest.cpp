@@ -9,7 +9,7 @@
 
 #include "platform/comm/comm.h"
 #include "support/comm_pty.h"
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "serial_test_support.h"
 
 namespace {

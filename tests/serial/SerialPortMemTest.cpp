@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/base/clock.h"
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "serial/SerialPort.h"
 #include "serial_test_support.h"
 
@@ -323,7 +323,8 @@ TEST_F(SerialPortMemTest, DsrThroughTheHandle)
     EXPECT_EQ(status & MS_DSR_ON, 0u);
 }
 
-// The port's line gets the record's parameters, RTS held on.
+// The port's line gets the record's parameters, RTS held on, and the
+// time-outs: reads return at once, writes give up after 10 ms a byte + 100 ms.
 TEST_F(SerialPortMemTest, LineParametersOnDevice)
 {
     CSerialPort port;
@@ -335,6 +336,10 @@ TEST_F(SerialPortMemTest, LineParametersOnDevice)
     EXPECT_EQ(dcb.StopBits, TWOSTOPBITS);
     EXPECT_EQ(dcb.fParity, 1u);
     EXPECT_EQ(dcb.fRtsControl, RTS_CONTROL_ENABLE);
+    const COMMTIMEOUTS t = m_device->Timeouts();
+    EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
+    EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 10u);
+    EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u);
 }
 
 // A device that fails while open ends the reader; Write and SetDTR then fail

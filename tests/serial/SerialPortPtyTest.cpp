@@ -95,11 +95,6 @@ TEST_F(SerialPortPtyTest, LineParameters)
         EXPECT_TRUE(s.clocal) << c.baud;
         EXPECT_TRUE(s.cread) << c.baud;
         EXPECT_FALSE(s.rtsCtsFlow) << c.baud;
-        COMMTIMEOUTS t{};
-        ASSERT_TRUE(GetCommTimeouts(port.m_hComm, &t));
-        EXPECT_EQ(t.ReadIntervalTimeout, MAXDWORD);
-        EXPECT_EQ(t.WriteTotalTimeoutMultiplier, 10u);
-        EXPECT_EQ(t.WriteTotalTimeoutConstant, 100u);
     }
 }
 

@@ -6,7 +6,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "resources/resource.h"
 #include "settings/Setting.h"
 #include "dialog_look.h"

@@ -20,7 +20,7 @@
 #include "platform/comm/comm.h"
 #include "platform/system/cp932.h"
 #include "platform/windows/folderpicker.h"
-#include "platform/comm/memserial.h"
+#include "support/memserial.h"
 #include "platform/windows/msgbox.h"
 #include "resources/dialogs.h"
 #include "resources/resource.h"

@@ -1,6 +1,7 @@
 // The in-memory serial device: its registry of COM names, the test's side of
-// it, and the port object the port calls use when they open it.
-#include "platform/comm/memserial.h"
+// it, and the port object the port calls use when they open it (the registry
+// puts itself in front of every open once a device is registered).
+#include "support/memserial.h"
 
 #include <algorithm>
 #include <map>
@@ -26,7 +27,11 @@ std::string RegistryKey(const std::string& comName)
 // condition variable, which each change of the device notifies.
 class MemCommPort final : public CommPort {
 public:
-    explicit MemCommPort(std::shared_ptr<MemSerialDevice> device) : m_device(std::move(device)) {}
+    explicit MemCommPort(std::shared_ptr<MemSerialDevice> device) : m_device(std::move(device))
+    {
+        std::lock_guard<std::mutex> lock(m_device->m_mutex);
+        m_device->m_port = this;
+    }
 
     // Marks the device open for a new handle; a device that is open already
     // or has failed cannot be claimed.
@@ -47,6 +52,7 @@ public:
     ~MemCommPort() override
     {
         std::lock_guard<std::mutex> lock(m_device->m_mutex);
+        m_device->m_port = nullptr;
         m_device->m_open = false;
         m_device->m_wakePending = false;
         m_device->m_closing = false;
@@ -214,25 +220,30 @@ private:
     const std::shared_ptr<MemSerialDevice> m_device;
 };
 
-std::unique_ptr<CommPort> OpenMemSerialPort(const std::string& comName, bool& registered, DWORD& error)
+namespace {
+
+std::unique_ptr<CommPort> OpenMemSerialPort(const std::string& comName, bool& registered, DWORD& error,
+                                            std::string& deviceName)
 {
     const std::shared_ptr<MemSerialDevice> device = MemSerialDevice::Find(comName);
     registered = device != nullptr;
-    if (!device) {
-        error = ERROR_FILE_NOT_FOUND;
+    if (!device)
         return nullptr;
-    }
+    deviceName = "in-memory device " + comName;
     error = MemCommPort::Claim(*device);
     if (error != ERROR_SUCCESS)
         return nullptr;
     return std::make_unique<MemCommPort>(device);
 }
 
+}  // namespace
+
 // --- registry ----------------------------------------------------------------
 
 std::shared_ptr<MemSerialDevice> MemSerialDevice::Register(const std::string& comName)
 {
     auto device = std::make_shared<MemSerialDevice>();
+    SetCommPortOpener(OpenMemSerialPort);
     std::lock_guard<std::mutex> lock(g_registryMutex);
     g_registry[RegistryKey(comName)] = device;
     return device;
@@ -362,6 +373,15 @@ bool MemSerialDevice::WaitUntilClosed(std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return !m_open; });
+}
+
+COMMTIMEOUTS MemSerialDevice::Timeouts() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_port == nullptr)
+        return COMMTIMEOUTS{};
+    std::lock_guard<std::mutex> portLock(m_port->m_mutex);
+    return m_port->m_timeouts;
 }
 
 DCB MemSerialDevice::LineState() const

@@ -24,6 +24,8 @@
 
 #include "platform/comm/comm.h"
 
+class CommPort;
+
 class MemSerialDevice {
 public:
     // Registers a new device under `comName` ("COM5"; case does not matter)
@@ -86,9 +88,13 @@ public:
     // The line state last set (SetCommState); 9600 baud, 8 data bits, no
     // parity, one stop bit at first.
     DCB LineState() const;
+    // The time-outs set on the open handle (SetCommTimeouts); all zero while
+    // no handle is open.
+    COMMTIMEOUTS Timeouts() const;
 
 private:
     friend class MemCommPort;
+    CommPort* m_port = nullptr;  // the open handle's port, or null
 
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_changed;  // notified on every change
