@@ -487,7 +487,9 @@ public:
     std::string Prepare()
     {
         RelaySetup setup;
-        setup.lines.assign(lines_, LineSetup{.ring = 0, .connect = 0, .dsr = 0});
+        LineSetup line;
+        line.m_nConnect = CONNECT_NONE;
+        setup.lines.assign(lines_, line);
         setup.log = false;
         return run_.Prepare(setup, program_);
     }

@@ -19,6 +19,24 @@ namespace {
 // NAME and DIR are read through a buffer of this size: at most 259 bytes.
 constexpr DWORD kShortTextBuffer = 260;
 
+// The keys of a port section's nine line settings, in the order they are
+// written.
+struct LineSettingKey {
+    const char* key;
+    int CLineSettings::*field;
+};
+constexpr LineSettingKey kLineSettingKeys[] = {
+    {"SPEED", &CLineSettings::m_nSpeed},
+    {"DATA", &CLineSettings::m_nData},
+    {"STOP", &CLineSettings::m_nStop},
+    {"PARITY", &CLineSettings::m_nParity},
+    {"RING", &CLineSettings::m_nRing},
+    {"INTERVAL", &CLineSettings::m_nRingInterval},
+    {"CONNECT_INTERVAL", &CLineSettings::m_nConnectInterval},
+    {"CONNECT", &CLineSettings::m_nConnect},
+    {"DSR", &CLineSettings::m_bDsr},
+};
+
 std::string PortSection(int n)
 {
     char section[32];
@@ -82,16 +100,8 @@ void CSkiffaDlg::LoadSettings()
         if (name.empty())
             break;
         CPortInfo port = CPortInfo::FromSectionDefaults(name);
-        port.m_nSpeed = GetPrivateProfileIntA(section, "SPEED", port.m_nSpeed, file);
-        port.m_nData = GetPrivateProfileIntA(section, "DATA", port.m_nData, file);
-        port.m_nStop = GetPrivateProfileIntA(section, "STOP", port.m_nStop, file);
-        port.m_nParity = GetPrivateProfileIntA(section, "PARITY", port.m_nParity, file);
-        port.m_nRing = GetPrivateProfileIntA(section, "RING", port.m_nRing, file);
-        port.m_nRingInterval = GetPrivateProfileIntA(section, "INTERVAL", port.m_nRingInterval, file);
-        port.m_nConnectInterval =
-            GetPrivateProfileIntA(section, "CONNECT_INTERVAL", port.m_nConnectInterval, file);
-        port.m_nConnect = GetPrivateProfileIntA(section, "CONNECT", port.m_nConnect, file);
-        port.m_bDsr = GetPrivateProfileIntA(section, "DSR", port.m_bDsr, file);
+        for (const LineSettingKey& k : kLineSettingKeys)
+            port.*k.field = GetPrivateProfileIntA(section, k.key, port.*k.field, file);
         m_aPort.push_back(port);
     }
 
@@ -125,15 +135,8 @@ void CSkiffaDlg::SaveSettings()
         const CPortInfo& port = Port(i);
         const std::string section = PortSection(i + 1);
         ini.WriteString(section, "NAME", port.m_strName);
-        ini.WriteInt(section, "SPEED", port.m_nSpeed);
-        ini.WriteInt(section, "DATA", port.m_nData);
-        ini.WriteInt(section, "STOP", port.m_nStop);
-        ini.WriteInt(section, "PARITY", port.m_nParity);
-        ini.WriteInt(section, "RING", port.m_nRing);
-        ini.WriteInt(section, "INTERVAL", port.m_nRingInterval);
-        ini.WriteInt(section, "CONNECT_INTERVAL", port.m_nConnectInterval);
-        ini.WriteInt(section, "CONNECT", port.m_nConnect);
-        ini.WriteInt(section, "DSR", port.m_bDsr);
+        for (const LineSettingKey& k : kLineSettingKeys)
+            ini.WriteInt(section, k.key, port.*k.field);
     }
     // The end of the list: an empty NAME in the section after the last port.
     ini.WriteString(PortSection(count + 1), "NAME", "");

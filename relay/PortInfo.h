@@ -7,6 +7,7 @@
 #include "platform/base/clock.h"
 #include "platform/comm/comm.h"
 #include "platform/base/wintypes.h"
+#include "relay/LineSettings.h"
 
 class CSerialPort;
 
@@ -18,13 +19,6 @@ enum LineState {
     LINE_HOLD = 4,          // the caller left; the line is held busy for the hold time
     LINE_MODEM_INIT = 5,    // the host sent an AT command other than ATA; idle after 3 s
     LINE_OPEN_ERROR = 6,    // the COM port could not be opened; out of the pool
-};
-
-// When a line sends "CONNECT <speed>" to the host (the record's m_nConnect).
-enum ConnectMode {
-    CONNECT_NONE = 0,        // never; ATA or the last RING connects silently
-    CONNECT_AFTER_ATA = 1,   // after the host's ATA, once the CONNECT wait has passed
-    CONNECT_AFTER_RING = 2,  // after the last RING
 };
 
 // The most lines the relay serves: the per-line timer bands 100+row, 200+row
@@ -39,23 +33,16 @@ constexpr int CMD_BUFFER_SIZE = 2048;
 constexpr int HANGUP_STRING_MAX = 2048;
 constexpr int HANGUP_STORE_SIZE = HANGUP_STRING_MAX + 1;
 
-struct CPortInfo {
+// The line's settings come from its base; every other field is run-time
+// state, never stored.
+struct CPortInfo : CLineSettings {
     CSerialPort* m_pComm = nullptr;  // refers to, does not own, the open port
     std::string m_strName;
-    int m_nSpeed = 38400;
-    int m_nData = 8;
-    int m_nStop = 1;
-    int m_nParity = ODDPARITY;
     int m_nState = LINE_IDLE;
-    int m_nRing = 2;
     int m_nRingSent = 0;
-    int m_nRingInterval = 1000;
-    int m_nConnectInterval = 2000;
-    int m_nConnect = CONNECT_AFTER_ATA;
     int m_nNoCommCounter = 0;
     int m_nLimitCounter = 0;
     int m_bIacPending = 0;
-    int m_bDsr = 1;
     SOCKET m_sock = INVALID_SOCKET;
     std::string m_strAddress;
     bool m_bNegotiating = false;

@@ -11,8 +11,8 @@
 
 namespace {
 
-// Each object's generation, told apart from every other object's in the data
-// messages it posts; 0 is never handed out.
+// Each opening's generation, told apart from every other opening's (of this
+// object or another) in the messages its port posts; 0 is never handed out.
 std::atomic<DWORD> g_lastGeneration{0};
 
 DWORD NextGeneration()
@@ -35,7 +35,7 @@ constexpr int kGenerationShift = 8;
 
 }  // namespace
 
-CSerialPort::CSerialPort() : m_hComm(INVALID_HANDLE_VALUE), m_nGeneration(NextGeneration())
+CSerialPort::CSerialPort() : m_hComm(INVALID_HANDLE_VALUE)
 {
 }
 
@@ -54,6 +54,7 @@ bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int s
     m_hNotifyWnd = hWnd;
     m_nNotifyMsg = msg;
     m_nPortIndex = index;
+    StartOpening();
 
     const std::string path = "\\\\.\\" + name;
     const HANDLE h = CreateCommFileA(path.c_str());
@@ -119,6 +120,18 @@ bool CSerialPort::Open(const std::string& name, DWORD baud, BYTE byteSize, int s
         return false;
     }
     return true;
+}
+
+// A new generation and an empty ring: messages an earlier opening left
+// queued are not taken, and none of them can name a slot of this one. Runs
+// while no reader or writer thread exists.
+void CSerialPort::StartOpening()
+{
+    m_nGeneration = NextGeneration();
+    m_nReadSlot = 0;
+    std::lock_guard<std::mutex> lock(m_ringMutex);
+    m_nSlotsFilled = 0;
+    m_nSlotsTaken = 0;
 }
 
 unsigned CSerialPort::ReadThreadProc(void* param)

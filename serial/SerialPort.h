@@ -27,7 +27,7 @@ constexpr int COM_SLOT_SIZE = 2048;
 constexpr size_t COM_OUTPUT_BOUND = 64 * 1024;
 
 // The data message a port posts after each read: wParam is the row given to
-// Open, lParam the slot and the port object's generation (SlotOfMessage,
+// Open, lParam the slot and the opening's generation (SlotOfMessage,
 // GenerationOfMessage). Its handler takes the slot's bytes with TakeSlot.
 //
 // Threads: everything here is called on the UI thread, except ReadThreadProc,
@@ -48,7 +48,8 @@ public:
     // parameters (stopBits 2 means two stop bits, anything else one; parity 0
     // none, 1 odd, 2 even) and starts the reader, which posts `msg` with
     // wParam `index` to hWnd after each read. An open object is closed first,
-    // with a pause of 100 ms. False when the port cannot be opened or its
+    // with a pause of 100 ms. Each opening takes a generation of its own
+    // (m_nGeneration) and starts at slot 0. False when the port cannot be opened or its
     // reader cannot be started: the object is then closed, without a thread.
     [[nodiscard]] bool Open(const std::string& name, DWORD baud, BYTE byteSize, int stopBits, int parity,
                             HWND hWnd, UINT msg, int index);
@@ -88,8 +89,9 @@ public:
 
     // For the data message's handler: copies the bytes of `slot` (0 to 255)
     // into `dest` (room for COM_SLOT_SIZE bytes), frees the slot for the
-    // reader and returns the byte count. Every data message of this object
-    // must be taken exactly once, in the order the messages come: the reader
+    // reader and returns the byte count. Every data message of the current
+    // opening must be taken exactly once, in the order the messages come (one
+    // of an earlier opening, whose generation differs, is dropped): the reader
     // never fills a slot whose last message has not been taken, and waits
     // instead (a data message that could not be posted frees its slot by
     // itself).
@@ -116,7 +118,7 @@ public:
     // then carries no more bytes from the host.
     bool DeviceGone() const { return m_bDeviceGone; }
     // The message the reader then posts to the data messages' window, once
-    // and after its last data message: wParam the row, lParam the object's
+    // and after its last data message: wParam the row, lParam the opening's
     // generation (m_nGeneration). 0, the default, posts none; set before Open.
     UINT m_nGoneMsg = 0;
 
@@ -134,11 +136,12 @@ public:
     BYTE m_ReadBuf[COM_SLOT_COUNT][COM_SLOT_SIZE];  // the receive ring
     std::atomic<bool> m_bThreadRun{false};          // the reader's loop runs while set
     int m_nPortIndex = 0;                           // the row: wParam of the data message, "S%d" of the trace
-    const DWORD m_nGeneration;  // nonzero and this object's own: carried in every data message
+    DWORD m_nGeneration = 0;  // the current opening's, nonzero once opened: carried in every message
 
 private:
     // The reader's wait until the slot it is about to fill has been taken;
     // false when the reader is to stop instead.
+    void StartOpening();
     bool WaitForFreeSlot();
     void OnDeviceGone();
     void PostSlot(int slot, DWORD count);

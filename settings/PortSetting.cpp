@@ -12,7 +12,16 @@
 
 const int g_BaudRates[6] = {9600, 19200, 38400, 57600, 115200, -1};
 
-CPortSetting::CPortSetting(CDialogEx* pParent) : CDialogEx(FindDialogTemplate(IDD_PORT_SETTING), pParent)
+namespace {
+
+// What the dialog holds before a record's settings are loaded into it.
+constexpr CLineSettings kUnloadedSettings{
+    .m_nParity = NOPARITY, .m_nRingInterval = 500, .m_nConnectInterval = 0, .m_bDsr = FALSE};
+
+}  // namespace
+
+CPortSetting::CPortSetting(CDialogEx* pParent)
+    : CDialogEx(FindDialogTemplate(IDD_PORT_SETTING), pParent), CLineSettings(kUnloadedSettings)
 {
     BuildMessageMap();
 }
@@ -91,28 +100,12 @@ void CPortSetting::OnBnClickedOk()
     CDialogEx::OnOK();
 }
 
-void CPortSetting::LoadFrom(const CPortInfo& port)
+void CPortSetting::LoadFrom(const CLineSettings& line)
 {
-    m_nSpeed = port.m_nSpeed;
-    m_nData = port.m_nData;
-    m_nStop = port.m_nStop;
-    m_nParity = port.m_nParity;
-    m_nRing = port.m_nRing;
-    m_nConnect = port.m_nConnect;
-    m_nConnectInterval = port.m_nConnectInterval;
-    m_nRingInterval = port.m_nRingInterval;
-    m_bDsr = port.m_bDsr;
+    LineSettings() = line;
 }
 
-void CPortSetting::StoreInto(CPortInfo& port) const
+void CPortSetting::StoreInto(CLineSettings& line) const
 {
-    port.m_nSpeed = m_nSpeed;
-    port.m_nData = m_nData;
-    port.m_nStop = m_nStop;
-    port.m_nParity = m_nParity;
-    port.m_nRing = m_nRing;
-    port.m_nConnect = m_nConnect;
-    port.m_nConnectInterval = m_nConnectInterval;
-    port.m_nRingInterval = m_nRingInterval;
-    port.m_bDsr = m_bDsr;
+    line = LineSettings();
 }

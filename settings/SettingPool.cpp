@@ -23,15 +23,7 @@ constexpr int kLastConnectMode = 2;
 CPortInfo SettingsOnly(const CPortInfo& port)
 {
     CPortInfo copy = CPortInfo::FromSectionDefaults(port.m_strName);
-    copy.m_nSpeed = port.m_nSpeed;
-    copy.m_nData = port.m_nData;
-    copy.m_nStop = port.m_nStop;
-    copy.m_nParity = port.m_nParity;
-    copy.m_nRing = port.m_nRing;
-    copy.m_nRingInterval = port.m_nRingInterval;
-    copy.m_nConnectInterval = port.m_nConnectInterval;
-    copy.m_nConnect = port.m_nConnect;
-    copy.m_bDsr = port.m_bDsr;
+    copy.LineSettings() = port.LineSettings();
     return copy;
 }
 

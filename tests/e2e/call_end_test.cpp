@@ -30,7 +30,7 @@ protected:
     static RelaySetup OneLine()
     {
         RelaySetup setup;
-        setup.lines = {LineSetup{.ring = 0, .connect = 1}};
+        setup.lines = {LineSetup()};  // no RINGs, CONNECT after ATA
         setup.full = kFull;
         setup.after = kAfter;
         return setup;

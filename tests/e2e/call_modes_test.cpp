@@ -44,9 +44,13 @@ class CallModes : public RelayTest {};
 TEST_F(CallModes, RingZeroConnectsAtOnce)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.speed = 19200, .ring = 0, .connect = 1, .connectInterval = 8000},
-                   LineSetup{.speed = 57600, .ring = 0, .connect = 2},
-                   LineSetup{.speed = 9600, .ring = 0, .connect = 0}};
+    setup.lines.assign(3, LineSetup());  // no RINGs
+    setup.lines[0].m_nSpeed = 19200;
+    setup.lines[0].m_nConnectInterval = 8000;
+    setup.lines[1].m_nSpeed = 57600;
+    setup.lines[1].m_nConnect = CONNECT_AFTER_RING;
+    setup.lines[2].m_nSpeed = 9600;
+    setup.lines[2].m_nConnect = CONNECT_NONE;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
     std::optional<TcpCaller> first, second, third;
@@ -71,7 +75,10 @@ TEST_F(CallModes, RingZeroConnectsAtOnce)
 TEST_F(CallModes, ModeOneAnswersAtaAtOnce)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.speed = 9600, .ring = 3, .interval = 1000, .connect = 1, .connectInterval = 0}};
+    LineSetup& line = setup.lines[0];
+    line.m_nSpeed = 9600;
+    line.m_nRing = 3;
+    line.m_nRingInterval = 1000;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
     std::optional<TcpCaller> caller;
@@ -93,7 +100,10 @@ TEST_F(CallModes, ModeOneAnswersAtaAtOnce)
 TEST_F(CallModes, ModeOneWaitsBeforeConnect)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.ring = 3, .interval = 1500, .connect = 1, .connectInterval = 600}};
+    LineSetup& line = setup.lines[0];
+    line.m_nRing = 3;
+    line.m_nRingInterval = 1500;
+    line.m_nConnectInterval = 600;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
     std::optional<TcpCaller> caller;
@@ -113,7 +123,11 @@ TEST_F(CallModes, ModeOneWaitsBeforeConnect)
 TEST_F(CallModes, ModeTwoConnectsAfterLastRing)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.speed = 115200, .ring = 2, .interval = 250, .connect = 2}};
+    LineSetup& line = setup.lines[0];
+    line.m_nSpeed = 115200;
+    line.m_nRing = 2;
+    line.m_nRingInterval = 250;
+    line.m_nConnect = CONNECT_AFTER_RING;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
     std::optional<TcpCaller> caller;
@@ -136,7 +150,10 @@ TEST_F(CallModes, ModeTwoConnectsAfterLastRing)
 TEST_F(CallModes, ModeZeroConnectsSilentlyAfterLastRing)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.ring = 2, .interval = 250, .connect = 0}};
+    LineSetup& line = setup.lines[0];
+    line.m_nRing = 2;
+    line.m_nRingInterval = 250;
+    line.m_nConnect = CONNECT_NONE;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
     std::optional<TcpCaller> caller;
@@ -155,7 +172,10 @@ TEST_F(CallModes, ModeZeroConnectsSilentlyAfterLastRing)
 TEST_F(CallModes, ModeZeroAnsweredByAta)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.ring = 3, .interval = 1500, .connect = 0}};
+    LineSetup& line = setup.lines[0];
+    line.m_nRing = 3;
+    line.m_nRingInterval = 1500;
+    line.m_nConnect = CONNECT_NONE;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
     std::optional<TcpCaller> caller;

@@ -52,7 +52,10 @@ protected:
 TEST_F(Demo, CallerTalksToDemoHost)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.ring = 2, .interval = 300, .connect = 1, .connectInterval = 0, .pty = false}};
+    LineSetup& line = setup.lines[0];
+    line.m_nRing = 2;
+    line.m_nRingInterval = 300;
+    line.pty = false;
     setup.check1 = "\r\nNO CARRIER\r\n";
     setup.after = "\r\nNO CARRIER\r\n";
     setup.full = kFull;

@@ -409,10 +409,10 @@ std::string KorvoIni(const RelaySetup& s, int port, const std::string& folder)
         const LineSetup& l = s.lines[i];
         ini << "[COM" << i + 1 << "]\n"
             << "NAME=COM" << i + 1 << "\n"
-            << "SPEED=" << l.speed << "\nDATA=" << l.data << "\nSTOP=" << l.stop << "\nPARITY=" << l.parity
-            << "\nRING=" << l.ring << "\nINTERVAL=" << l.interval
-            << "\nCONNECT_INTERVAL=" << l.connectInterval << "\nCONNECT=" << l.connect << "\nDSR=" << l.dsr
-            << "\n";
+            << "SPEED=" << l.m_nSpeed << "\nDATA=" << l.m_nData << "\nSTOP=" << l.m_nStop
+            << "\nPARITY=" << l.m_nParity << "\nRING=" << l.m_nRing << "\nINTERVAL=" << l.m_nRingInterval
+            << "\nCONNECT_INTERVAL=" << l.m_nConnectInterval << "\nCONNECT=" << l.m_nConnect
+            << "\nDSR=" << l.m_bDsr << "\n";
     }
     ini << "[COM" << s.lines.size() + 1 << "]\nNAME=\n";
     ini << "[SERVER]\nPORT=" << port << "\n";

@@ -9,6 +9,8 @@
 #include "support/free_port.h"
 #include "support/telnet_offers.h"
 
+#include "relay/LineSettings.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -208,17 +210,17 @@ std::filesystem::path OwnFolder();
 // CR, LF and TAB written as \r, \n and \t, as korvo.ini stores its texts.
 std::string EscapeIniText(std::string_view text);
 
-// One COM line of the relay's configuration (section COMn).
-struct LineSetup {
-    int speed = 38400;
-    int data = 8;
-    int stop = 1;
-    int parity = 0;
-    int ring = 0;
-    int interval = 200;
-    int connect = 1;
-    int connectInterval = 0;
-    int dsr = 0;      // a pty has no modem lines
+// One COM line of the relay's configuration (section COMn): its settings,
+// starting from values that suit quick runs over ptys.
+struct LineSetup : CLineSettings {
+    LineSetup()
+        : CLineSettings{.m_nParity = NOPARITY,
+                        .m_nRing = 0,
+                        .m_nRingInterval = 200,
+                        .m_nConnectInterval = 0,
+                        .m_bDsr = 0}  // a pty has no modem lines
+    {
+    }
     bool pty = true;  // false: the test links com/COMn itself
 };
 

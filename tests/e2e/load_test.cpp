@@ -159,7 +159,10 @@ TEST_F(Load, HundredLinesHundredCallers)
 {
     constexpr size_t kLines = 100;
     RelaySetup setup;
-    setup.lines.assign(kLines, LineSetup{.ring = 1, .interval = 100, .connect = 1});
+    LineSetup line;
+    line.m_nRing = 1;
+    line.m_nRingInterval = 100;
+    setup.lines.assign(kLines, line);
     setup.full = kFull;
     ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
 
@@ -216,7 +219,7 @@ protected:
     void SetUp() override
     {
         RelaySetup setup;
-        setup.lines = {LineSetup{.ring = 0, .connect = 1}, LineSetup{.ring = 0, .connect = 1}};
+        setup.lines.assign(2, LineSetup());  // no RINGs, CONNECT after ATA
         ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
         ASSERT_NO_FATAL_FAILURE(CallIn(slow_, 4096));
         ASSERT_TRUE(Receives(relay_.host(0), "CONNECT 38400\r\n", "host 1"));

@@ -16,7 +16,10 @@ class Startup : public RelayTest {};
 TEST_F(Startup, OffscreenStartReportsBrokenPortsAndServesTheRest)
 {
     RelaySetup setup;
-    setup.lines = {LineSetup{.ring = 1, .pty = false}, LineSetup{.ring = 1}, LineSetup{.ring = 1}};
+    setup.lines.assign(3, LineSetup());
+    for (LineSetup& line : setup.lines)
+        line.m_nRing = 1;
+    setup.lines[0].pty = false;
     ASSERT_EQ(relay_.Prepare(setup), "");
     std::error_code ec;
     std::filesystem::create_symlink("/dev/skiffa-no-such-device", relay_.folder() / "com" / "COM1", ec);

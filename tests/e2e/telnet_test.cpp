@@ -13,7 +13,7 @@ protected:
     void SetUp() override
     {
         RelaySetup setup;
-        setup.lines = {LineSetup{.ring = 0, .connect = 1}, LineSetup{.ring = 0, .connect = 1}};
+        setup.lines.assign(2, LineSetup());  // no RINGs, CONNECT after ATA
         ASSERT_NO_FATAL_FAILURE(StartRelay(setup));
     }
 

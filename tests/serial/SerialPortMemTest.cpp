@@ -275,32 +275,31 @@ TEST_F(SerialPortMemTest, UnpostableMessagesDoNotStallReader)
     }
 }
 
-// Every object has its own nonzero generation, carried in each data message
-// beside the slot, so messages of a closed and replaced port are recognised.
+// Every opening has its own nonzero generation, carried in each message
+// beside the slot: a message the first opening left queued is recognised
+// after the same object is opened again, whose ring starts again at slot 0.
 TEST_F(SerialPortMemTest, MessagesCarryTheGeneration)
 {
-    auto first = std::make_unique<CSerialPort>();
-    auto second = std::make_unique<CSerialPort>();
-    EXPECT_NE(first->m_nGeneration, 0u);
-    EXPECT_NE(second->m_nGeneration, 0u);
-    EXPECT_NE(first->m_nGeneration, second->m_nGeneration);
-
-    ASSERT_TRUE(OpenPort(*first, 6));
+    CSerialPort port;
+    ASSERT_TRUE(OpenPort(port, 6));
+    const DWORD first = port.m_nGeneration;
     m_device->FeedFromHost("old");
     auto stale = m_window.Next(10s);
     ASSERT_TRUE(stale);
-    first->Close();
-    ASSERT_TRUE(OpenPort(*second, 6));
-    m_device->FeedFromHost("new");
-    auto fresh = m_window.Next(10s);
-    ASSERT_TRUE(fresh);
+    ASSERT_TRUE(OpenPort(port, 6));
+    const DWORD second = port.m_nGeneration;
+    EXPECT_NE(first, 0u);
+    EXPECT_NE(second, 0u);
+    EXPECT_NE(first, second) << "a second Open kept the first opening's generation";
 
+    m_device->FeedFromHost("new");
+    const auto fresh = ReceiveBytes(m_window, port, 3);
+    EXPECT_EQ(fresh.bytes, "new");
+    EXPECT_TRUE(fresh.wellFormed);
     EXPECT_EQ(stale->wParam, 6u);
-    EXPECT_EQ(fresh->wParam, 6u);
     EXPECT_EQ(CSerialPort::SlotOfMessage(stale->lParam), 0);
-    EXPECT_EQ(CSerialPort::SlotOfMessage(fresh->lParam), 0) << "same row, same slot";
-    EXPECT_EQ(CSerialPort::GenerationOfMessage(stale->lParam), first->m_nGeneration);
-    EXPECT_EQ(CSerialPort::GenerationOfMessage(fresh->lParam), second->m_nGeneration);
+    EXPECT_EQ(fresh.slots, std::vector<int>{0}) << "same row, same slot";
+    EXPECT_EQ(CSerialPort::GenerationOfMessage(stale->lParam), first);
 
     for (const int slot : {0, 1, 127, 255}) {
         const LPARAM l = static_cast<LPARAM>(slot) | (static_cast<LPARAM>(0xFFFFFFFFu) << 8);
