@@ -51,7 +51,7 @@ protected:
 
 TEST_F(Demo, CallerTalksToDemoHost)
 {
-    RelaySetup setup;
+    RelaySetup setup{};
     LineSetup& line = setup.lines[0];
     line.m_nRing = 2;
     line.m_nRingInterval = 300;
