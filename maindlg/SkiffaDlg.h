@@ -12,6 +12,7 @@
 //   SkiffaDlgApply.cpp    applying the settings dialogs' results
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <string>
@@ -38,6 +39,7 @@ constexpr UINT WM_COMGONE = WM_APP + 6;
 
 // Timer ids: the 500 ms tick, and three one-shot bands of MAX_LINES ids each.
 constexpr UINT TIMER_TICK = 1;
+constexpr UINT TIMER_GIVE_UP = 2;           // a half-closed caller's close is overdue
 constexpr UINT TICK_MS = 500;               // the tick's period
 constexpr DWORD PORT_CLOSE_PAUSE_MS = 500;  // after each port's DTR drops, before it closes
 constexpr UINT TIMER_RING = 100;            // + row: next RING, or connect after the last
@@ -152,6 +154,9 @@ public:
     // Bytes waiting for a caller's socket to take them.
     size_t QueuedForCaller(SOCKET s) const { return m_callerOutput.QueuedBytes(s); }
 
+    // How long a caller asked to end the call may take to close (2 minutes).
+    static void SetCloseGiveUpForTesting(std::chrono::milliseconds giveUp);
+
 protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
     BOOL PreTranslateMessage(MSG* pMsg) override;
@@ -173,11 +178,14 @@ private:
     void OnAccept();
     bool AcceptCaller();
     void OnCallerClosed(SOCKET s);
+    int FreeLine();
     int ReceiveFromCaller(int row, bool atClose);
-    bool ReadCallerToEnd(int row);
+    void ReadCallerToEnd(int row);
     bool HostQueueFull(int row);
     void SendToSocket(SOCKET s, const void* bytes, size_t len);
     void HalfClose(int row);
+    void AskCallerToClose(SOCKET s);
+    void GiveUpOverdueCallers();
     void CloseCallerSocket(SOCKET s);
     CallerOutput::Socket CallerSockets();
     void WatchCallerWritable(SOCKET s, bool watch);
@@ -190,6 +198,7 @@ private:
     void RaiseDtr(int row);
     void DropDtr(int row);
     void WriteToHost(int row, const void* bytes, int len);
+    void WriteTextToHost(int row, const void* text, int len);
     void OnRingTimer(int row);
     void OnReleaseTimer(int row);
     void OnConnectTimer(int row);
@@ -214,4 +223,6 @@ private:
 
     // Bytes that callers' sockets did not take at once.
     CallerOutput m_callerOutput;
+    // Callers asked to end the call, and when their close is overdue.
+    std::map<SOCKET, std::chrono::steady_clock::time_point> m_closeDue;
 };

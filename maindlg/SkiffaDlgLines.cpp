@@ -24,18 +24,27 @@ constexpr UINT kModemInitMs = 3000;
 
 // --- writing to the host -----------------------------------------------------
 
+// A caller's bytes: never dropped, since his reads wait while the queue is full.
 void CSkiffaDlg::WriteToHost(int row, const void* bytes, int len)
 {
     CSerialPort* port = Port(row).m_pComm;
     if (port != nullptr)
-        port->Write(static_cast<const BYTE*>(bytes), len);
+        port->Write(bytes, len);
+}
+
+// A text of the relay's own, dropped when the host's queue is too full.
+void CSkiffaDlg::WriteTextToHost(int row, const void* text, int len)
+{
+    CSerialPort* port = Port(row).m_pComm;
+    if (port != nullptr)
+        port->WriteOwnText(text, len);
 }
 
 void CSkiffaDlg::SendConnect(int row)
 {
     char buf[260];
     const int n = std::snprintf(buf, sizeof buf, "CONNECT %d\r\n", Port(row).m_nSpeed);
-    WriteToHost(row, buf, n);
+    WriteTextToHost(row, buf, n);
 }
 
 void CSkiffaDlg::RaiseDtr(int row)
@@ -81,7 +90,7 @@ void CSkiffaDlg::CallStart(int row)
         return;
     }
     p.m_nState = LINE_RINGING;
-    WriteToHost(row, kRing, sizeof kRing - 1);
+    WriteTextToHost(row, kRing, sizeof kRing - 1);
     p.m_nRingSent = 0;
     SetTimer(TIMER_RING + static_cast<UINT>(row), static_cast<UINT>(p.m_nRingInterval));
 }
@@ -92,7 +101,7 @@ void CSkiffaDlg::CallerGone(int row)
 {
     CPortInfo& p = Port(row);
     if (!p.m_bCheckHit && !m_strAfter.empty())
-        WriteToHost(row, m_strAfter.data(), static_cast<int>(m_strAfter.size()));
+        WriteTextToHost(row, m_strAfter.data(), static_cast<int>(m_strAfter.size()));
     p.m_sock = INVALID_SOCKET;
     if (m_bDebugLog)
         WriteDebugLog("dtr off", nullptr, 0);
@@ -117,6 +126,10 @@ void CSkiffaDlg::OnTimer(UINT id)
         return;
     }
     KillTimer(id);
+    if (id == TIMER_GIVE_UP) {
+        GiveUpOverdueCallers();
+        return;
+    }
     const UINT lines = static_cast<UINT>(std::min<size_t>(m_aPort.size(), MAX_LINES));
     if (id >= TIMER_RING && id < TIMER_RING + lines)
         OnRingTimer(static_cast<int>(id - TIMER_RING));
@@ -133,7 +146,7 @@ void CSkiffaDlg::OnRingTimer(int row)
         return;
     p.m_nRingSent += 1;
     if (p.m_nRingSent < p.m_nRing) {
-        WriteToHost(row, kRing, sizeof kRing - 1);
+        WriteTextToHost(row, kRing, sizeof kRing - 1);
         SetTimer(TIMER_RING + static_cast<UINT>(row), static_cast<UINT>(p.m_nRingInterval));
         return;
     }
@@ -202,18 +215,11 @@ void CSkiffaDlg::OnTick()
     }
 }
 
-// DSR of the line's port. A port without an open handle counts as off; a
-// device without modem lines (a pseudo-terminal) counts as on, so its calls
-// are never cut for a signal it cannot carry.
+// DSR of the line's port; a line without a port counts as off.
 bool CSkiffaDlg::DsrIsOn(int row)
 {
     const CSerialPort* port = Port(row).m_pComm;
-    if (port == nullptr || port->m_hComm == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD status = 0;
-    if (!GetCommModemStatus(port->m_hComm, &status))
-        return GetLastError() == ERROR_NOT_SUPPORTED;
-    return (status & MS_DSR_ON) != 0;
+    return port != nullptr && port->DsrOn();
 }
 
 // --- the host's bytes --------------------------------------------------------
@@ -226,7 +232,7 @@ LRESULT CSkiffaDlg::OnComData(WPARAM wParam, LPARAM lParam)
     CPortInfo& p = m_aPort[wParam];
     // A message from a port that has since been closed and replaced names a
     // slot of the old ring: it is dropped.
-    if (p.m_pComm == nullptr || CSerialPort::GenerationOfMessage(lParam) != p.m_pComm->m_nGeneration)
+    if (p.m_pComm == nullptr || CSerialPort::GenerationOfMessage(lParam) != p.m_pComm->Generation())
         return 0;
     BYTE bytes[COM_SLOT_SIZE];
     const DWORD count = p.m_pComm->TakeSlot(CSerialPort::SlotOfMessage(lParam), bytes);
@@ -255,7 +261,7 @@ void CSkiffaDlg::ParseHostCommands(int row, const BYTE* bytes, int count)
             AnswerCall(row);
         } else {
             // Any other AT line, and an ATA with no call to answer.
-            WriteToHost(row, kOk, sizeof kOk - 1);
+            WriteTextToHost(row, kOk, sizeof kOk - 1);
             p.m_nState = LINE_MODEM_INIT;
             SetTimer(TIMER_RELEASE + static_cast<UINT>(row), kModemInitMs);
         }

@@ -49,7 +49,7 @@ void CSkiffaDlg::SetupPorts()
         m_listPort.SetItemText(row, 1, PortSettingsSummary(m_aPort[i]));
         ReleasePort(row);
         CSerialPort* port = CreatePort(row);
-        port->m_nGoneMsg = WM_COMGONE;
+        port->SetGoneMessage(WM_COMGONE);
         const CPortInfo& info = m_aPort[i];
         if (port->Open(info.m_strName, static_cast<DWORD>(info.m_nSpeed), static_cast<BYTE>(info.m_nData),
                        info.m_nStop, info.m_nParity, this, WM_COMDATA, row)) {
@@ -61,7 +61,7 @@ void CSkiffaDlg::SetupPorts()
             p.m_nCheckPos[1] = 0;
             p.m_bIacPending = 0;
             p.m_bCheckHit = false;
-            port->m_bDebugLog = m_bDebugLog;
+            port->SetDebugLog(m_bDebugLog);
         } else {
             ReleasePort(row);
             m_aPort[i].m_nState = LINE_OPEN_ERROR;
@@ -80,7 +80,7 @@ LRESULT CSkiffaDlg::OnComGone(WPARAM wParam, LPARAM lParam)
     if (wParam >= m_aPort.size())
         return 0;
     const CSerialPort* port = m_aPort[wParam].m_pComm;
-    if (port == nullptr || static_cast<DWORD>(lParam) != port->m_nGeneration)
+    if (port == nullptr || static_cast<DWORD>(lParam) != port->Generation())
         return 0;
     if (RetireLineIfDeviceGone(static_cast<int>(wParam)))
         UpdatePortList();
@@ -107,7 +107,7 @@ bool CSkiffaDlg::RetireLineIfDeviceGone(int row)
 void CSkiffaDlg::ReportDeviceGone(int row)
 {
     const CPortInfo& p = Port(row);
-    const std::string device = GetCommDeviceName(p.m_pComm->m_hComm);
+    const std::string device = p.m_pComm->DeviceName();
     WriteMessageBoxLogLine({this, LoadResString(IDS_COM_OPEN_ERROR), LoadResString(IDS_APP_TITLE),
                             MB_ICONSTOP, PortFailureDetail(p.m_strName, device, "the device has gone away")});
 }
@@ -138,7 +138,7 @@ void CSkiffaDlg::ReleasePort(int row)
         CPortInfo& p = m_aPort[i];
         p.m_pComm = nullptr;
         // A caller held back for this port's queue waits no more.
-        if (p.m_bReadHeld || p.m_bClosePending)
+        if (p.m_bReadHeld)
             PostMessage(WM_COMROOM, i, 0);
     }
     if (i >= m_openPorts.size() || !m_openPorts[i])
@@ -159,12 +159,7 @@ void CSkiffaDlg::ClosePorts()
     for (size_t i = 0; i < m_aPort.size(); ++i) {
         CPortInfo& p = m_aPort[i];
         if (CSerialPort* port = p.m_pComm) {
-            if (port->m_hComm != INVALID_HANDLE_VALUE) {
-                port->DiscardOutput();
-                EscapeCommFunction(port->m_hComm, CLRDTR);
-                if (port->m_bDebugLog)
-                    WriteDebugLog("DTR", "OFF", 3);
-            }
+            port->DropDtrForClose();
             Sleep(PORT_CLOSE_PAUSE_MS);
             ReleasePort(static_cast<int>(i));
         }

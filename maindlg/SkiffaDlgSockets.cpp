@@ -2,6 +2,7 @@
 // offers and the skipping of their replies, IAC undoubling towards the host,
 // refusals while every line is busy, and the end of a call at the caller's
 // close.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -103,8 +104,10 @@ namespace {
 constexpr int kMaxAcceptsPerTurn = 32;
 
 // Seconds a caller's socket keeps sending data or its end unacknowledged
-// before the system gives up and the call ends as on a reset.
+// before the system gives up and the call ends as on a reset; and as long a
+// caller who was asked to end the call may take to close.
 constexpr int kCallerGiveUpSeconds = 120;
+std::chrono::milliseconds g_closeGiveUp = std::chrono::seconds(kCallerGiveUpSeconds);
 
 }  // namespace
 
@@ -133,22 +136,14 @@ bool CSkiffaDlg::AcceptCaller()
     const int giveUp = kCallerGiveUpSeconds;
     ws::setsockopt(s, ws::WS_IPPROTO_TCP, ws::WS_TCP_MAXRT, reinterpret_cast<const char*>(&giveUp),
                    sizeof giveUp);
-    int row = -1;
-    for (size_t i = 0; i < m_aPort.size(); ++i) {
-        const CPortInfo& p = m_aPort[i];
-        if (p.m_nState == LINE_IDLE && !p.HasCaller() && p.m_pComm != nullptr &&
-            !RetireLineIfDeviceGone(static_cast<int>(i))) {
-            row = static_cast<int>(i);
-            break;
-        }
-    }
+    const int row = FreeLine();
     if (row < 0) {
         // Every line busy: the FULL text, then the end of the stream. The
         // socket is closed when the caller's close arrives.
         if (m_bDebugLog)
             WriteDebugLog("full", nullptr, 0);
         SendToSocket(s, m_strFull.data(), m_strFull.size());
-        m_callerOutput.Shutdown(s);
+        AskCallerToClose(s);
         WriteLog(-1);
         UpdatePortList();
         return true;
@@ -159,7 +154,6 @@ bool CSkiffaDlg::AcceptCaller()
     p.m_bNegotiating = true;
     p.m_nNegotiateCount = 0;
     p.m_bReadHeld = false;
-    p.m_bClosePending = false;
     m_mapSocket[s] = row;
     CallStart(row);
     if (m_bDebugLog) {
@@ -170,6 +164,22 @@ bool CSkiffaDlg::AcceptCaller()
     SendToSocket(s, kOfferEcho, sizeof kOfferEcho);
     UpdatePortList();
     return true;
+}
+
+// The first line that can take a call: idle, without a caller, its port open
+// and its device there, and its host told of the last call's end (a host
+// that has not yet taken that call's bytes would hear the RINGs only after
+// them). -1 when there is none.
+int CSkiffaDlg::FreeLine()
+{
+    for (size_t i = 0; i < m_aPort.size(); ++i) {
+        const int row = static_cast<int>(i);
+        const CPortInfo& p = m_aPort[i];
+        if (p.m_nState == LINE_IDLE && !p.HasCaller() && p.m_pComm != nullptr &&
+            !RetireLineIfDeviceGone(row) && !p.m_pComm->HangUpWaiting())
+            return row;
+    }
+    return -1;
 }
 
 void CSkiffaDlg::OnSocketReceive(int row)
@@ -192,60 +202,47 @@ bool CSkiffaDlg::HostQueueFull(int row)
 }
 
 // Reads the row's caller until the end of his stream, every byte to the host
-// as any read's; false when the host's output queue filled up first.
-bool CSkiffaDlg::ReadCallerToEnd(int row)
+// as any read's, however full the host's queue: the system bounds what his
+// socket still holds.
+void CSkiffaDlg::ReadCallerToEnd(int row)
 {
-    for (;;) {
-        if (HostQueueFull(row))
-            return false;
-        if (ReceiveFromCaller(row, true) <= 0)
-            return true;
-    }
+    while (ReceiveFromCaller(row, true) > 0) {}
 }
 
-// The host's output queue has room again: a read or a close that waited for
-// it goes on.
+// The host's output queue has room again: a read that waited for it goes on.
 LRESULT CSkiffaDlg::OnComRoom(WPARAM wParam, LPARAM lParam)
 {
     if (wParam >= m_aPort.size())
         return 0;
     CPortInfo& p = m_aPort[wParam];
     // A message from a port since closed and replaced is not for this one.
-    if (p.m_pComm != nullptr && static_cast<DWORD>(lParam) != p.m_pComm->m_nGeneration)
+    if (p.m_pComm != nullptr && static_cast<DWORD>(lParam) != p.m_pComm->Generation())
         return 0;
-    const bool close = p.m_bClosePending;
     const bool read = p.m_bReadHeld;
-    p.m_bClosePending = false;
     p.m_bReadHeld = false;
-    if (!p.HasCaller())
-        return 0;
-    if (close)
-        OnCallerClosed(p.m_sock);
-    else if (read)
+    if (read && p.HasCaller())
         OnSocketReceive(static_cast<int>(wParam));
     return 0;
 }
 
 // One read from the row's caller and its bytes to the host; the number of
-// bytes read (0 or less at the end of the stream or on an error). A read at
-// the caller's close that finds nothing more writes nothing.
+// bytes read (0 or less at the end of the stream or on an error).
 int CSkiffaDlg::ReceiveFromCaller(int row, bool atClose)
 {
     CPortInfo& p = Port(row);
     BYTE buf[kReceiveSize];
     const int n = ws::recv(p.m_sock, reinterpret_cast<char*>(buf), sizeof buf, 0);
-    if (p.m_bNegotiating) {
-        if (n <= 0)
-            return n;
-        const int from = SkipOptionReplies(buf, n, p.m_bNegotiating, p.m_nNegotiateCount);
-        if (from < n)
-            WriteToHost(row, buf + from, n - from);
+    const bool skipping = p.m_bNegotiating;
+    BYTE out[kReceiveSize];
+    const int count = CallerBytesToHost(buf, n, p.m_bNegotiating, p.m_nNegotiateCount, p.m_bIacPending, out);
+    // A read of the option replies writes only the data after them and is
+    // not the caller's traffic; every later read is, an empty one too, but
+    // for the one at his close that finds nothing more.
+    if (skipping || (atClose && n <= 0)) {
+        if (count > 0)
+            WriteToHost(row, out, count);
         return n;
     }
-    if (atClose && n <= 0)
-        return n;
-    BYTE out[kReceiveSize];
-    const int count = n > 0 ? UndoubleIac(buf, n, out, p.m_bIacPending) : 0;
     WriteToHost(row, out, count);
     p.m_nNoCommCounter = 0;
     return n;
@@ -262,12 +259,8 @@ void CSkiffaDlg::OnCallerClosed(SOCKET s)
     const int row = it->second;
     const bool rowExists = static_cast<size_t>(row) < m_aPort.size();
     if (rowExists) {
-        // Everything the caller sent before his close goes to the host first;
-        // while the host's queue is full the close waits for room.
-        if (!ReadCallerToEnd(row)) {
-            Port(row).m_bClosePending = true;
-            return;
-        }
+        // Everything the caller sent before his close goes to the host first.
+        ReadCallerToEnd(row);
         CallerGone(row);
     }
     m_mapSocket.erase(s);
@@ -298,12 +291,54 @@ void CSkiffaDlg::HalfClose(int row)
 {
     const CPortInfo& p = Port(row);
     if (p.HasCaller())
-        m_callerOutput.Shutdown(p.m_sock);
+        AskCallerToClose(p.m_sock);
+}
+
+// Half-closes the caller's connection once what waits for him has gone out.
+// A caller who has not closed his side within the give-up time (he does not
+// read, or his system keeps the connection open) is cut as on a reset, so
+// that his line always comes back.
+void CSkiffaDlg::AskCallerToClose(SOCKET s)
+{
+    m_callerOutput.Shutdown(s);
+    if (m_closeDue.emplace(s, std::chrono::steady_clock::now() + g_closeGiveUp).second &&
+        !IsTimerPending(TIMER_GIVE_UP))
+        SetTimer(TIMER_GIVE_UP, static_cast<UINT>(g_closeGiveUp.count()));
+}
+
+// TIMER_GIVE_UP: cuts every caller whose close is overdue, and waits for
+// the next one that will be.
+void CSkiffaDlg::GiveUpOverdueCallers()
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::vector<SOCKET> overdue;
+    for (const auto& [s, due] : m_closeDue)
+        if (due <= now)
+            overdue.push_back(s);
+    for (SOCKET s : overdue) {
+        const ws::LINGER reset{1, 0};
+        // Fails only for a socket that is gone already; it is closed anyway.
+        (void)ws::setsockopt(s, ws::WS_SOL_SOCKET, ws::WS_SO_LINGER, reinterpret_cast<const char*>(&reset),
+                             sizeof reset);
+        OnCallerClosed(s);
+    }
+    if (m_closeDue.empty())
+        return;
+    const auto next = std::min_element(m_closeDue.begin(), m_closeDue.end(),
+                                       [](const auto& a, const auto& b) { return a.second < b.second; });
+    const auto wait = std::chrono::ceil<std::chrono::milliseconds>(next->second - now);
+    SetTimer(TIMER_GIVE_UP, static_cast<UINT>(std::max<long long>(wait.count(), 1)));
+}
+
+void CSkiffaDlg::SetCloseGiveUpForTesting(std::chrono::milliseconds giveUp)
+{
+    g_closeGiveUp = giveUp;
 }
 
 void CSkiffaDlg::CloseCallerSocket(SOCKET s)
 {
     m_callerOutput.Forget(s);
+    m_closeDue.erase(s);
     ws::closesocket(s);
 }
 

@@ -53,10 +53,8 @@ struct CPortInfo : CLineSettings {
     bool m_bCheckHit = false;
     DateTime m_timeConnect;
     // The caller held back while the port's output queue is full: a read
-    // that waits for room, and a close that waits until the caller's last
-    // bytes are queued for the host.
+    // that waits for room.
     bool m_bReadHeld = false;
-    bool m_bClosePending = false;
 
     // A record with the settings a port section gives when its keys are
     // missing, and every run-time field at its idle value.

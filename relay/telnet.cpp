@@ -44,6 +44,14 @@ int UndoubleIac(const BYTE* in, int n, BYTE* out, int& iacPending)
     return w;
 }
 
+int CallerBytesToHost(const BYTE* in, int n, bool& negotiating, int& count, int& iacPending, BYTE* out)
+{
+    if (n <= 0)
+        return 0;
+    const int from = negotiating ? SkipOptionReplies(in, n, negotiating, count) : 0;
+    return UndoubleIac(in + from, n - from, out, iacPending);
+}
+
 int DoubleIac(const BYTE* in, int n, BYTE* out)
 {
     int w = 0;

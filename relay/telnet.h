@@ -15,7 +15,7 @@ constexpr BYTE TELNET_OPT_ECHO = 0x01;
 // offers come in groups of three bytes starting with IAC. While negotiating,
 // each byte is skipped (count += 1) until a byte at a group boundary
 // (count % 3 == 0) is not IAC; that ends the phase (negotiating = false) and
-// its index is returned: bytes from there on go to the host unchanged. Returns
+// its index is returned: bytes from there on are the caller's data. Returns
 // n when every byte was skipped or n <= 0, and 0 (every byte for the host)
 // when the phase is already over. count keeps its remainder by 3 however long
 // the phase lasts.
@@ -26,6 +26,12 @@ int SkipOptionReplies(const BYTE* data, int n, bool& negotiating, int& count);
 // other byte after an IAC passes, and so does the IAC. out has room for n
 // bytes; returns the number written.
 int UndoubleIac(const BYTE* in, int n, BYTE* out, int& iacPending);
+
+// One read from the caller made into the bytes for the host: while
+// negotiating, the option replies are skipped; what follows them, and every
+// later read, is undoubled. out has room for n bytes; returns the number
+// written (0 when n <= 0).
+int CallerBytesToHost(const BYTE* in, int n, bool& negotiating, int& count, int& iacPending, BYTE* out);
 
 // Towards the caller: every 0xFF doubled. out has room for 2n bytes; returns
 // the number written.

@@ -242,32 +242,56 @@ void CSerialPort::Write(const void* data, int count)
 {
     if (m_bDebugLog)
         WriteDebugLog("S" + std::to_string(m_nPortIndex), data, count);
-    const HANDLE h = m_hComm;
-    if (h == INVALID_HANDLE_VALUE || count <= 0)
+    if (count > 0)
+        QueueOutput(static_cast<const BYTE*>(data), static_cast<size_t>(count));
+}
+
+void CSerialPort::WriteOwnText(const void* data, int count)
+{
+    if (m_bDebugLog)
+        WriteDebugLog("S" + std::to_string(m_nPortIndex), data, count);
+    if (count <= 0)
         return;
-    const BYTE* bytes = static_cast<const BYTE*>(data);
-    size_t left = static_cast<size_t>(count);
+    const size_t size = static_cast<size_t>(count);
+    {
+        std::lock_guard<std::mutex> lock(m_outMutex);
+        // A host that keeps asking for answers it never reads must not make
+        // the queue grow without end.
+        const size_t waiting = OutputWaiting();
+        if (waiting > 0 && waiting + size > COM_OUTPUT_CEILING) {
+            TraceDrop(size, m_bDebugLog);
+            return;
+        }
+    }
+    QueueOutput(static_cast<const BYTE*>(data), size);
+}
+
+void CSerialPort::QueueOutput(const BYTE* bytes, size_t count)
+{
+    const HANDLE h = m_hComm;
+    if (h == INVALID_HANDLE_VALUE)
+        return;
     std::lock_guard<std::mutex> lock(m_outMutex);
     m_bTraceOutput = m_bDebugLog;
     // With nothing waiting before them, the bytes go straight to the device
     // as far as it takes them now; only the rest waits for the writer.
-    while (left > 0 && OutputWaiting() == 0 && m_dtrChanges.empty()) {
-        const DWORD piece = static_cast<DWORD>(std::min<size_t>(left, COM_SLOT_SIZE));
+    while (count > 0 && OutputWaiting() == 0 && m_dtrChanges.empty()) {
+        const DWORD piece = static_cast<DWORD>(std::min<size_t>(count, COM_SLOT_SIZE));
         DWORD taken = 0;
         if (!WriteFileNow(h, bytes, piece, &taken))
             return;  // a failed device loses the bytes
         bytes += taken;
-        left -= taken;
+        count -= taken;
         if (taken < piece)
             break;
     }
-    if (left == 0)
+    if (count == 0)
         return;
     if (m_outHead > 0 && m_outHead >= OutputWaiting()) {
         m_outBytes.erase(0, m_outHead);
         m_outHead = 0;
     }
-    m_outBytes.append(reinterpret_cast<const char*>(bytes), left);
+    m_outBytes.append(reinterpret_cast<const char*>(bytes), count);
     m_outChanged.notify_all();
 }
 
@@ -285,8 +309,18 @@ void CSerialPort::SetDTR(bool on)
             m_outChanged.notify_all();
         }
     }
+    m_bDtrDroppedForClose = false;
     if (m_bDebugLog)
         WriteDebugLog("DTR", on ? "ON" : "OFF", on ? 2 : 3);
+}
+
+void CSerialPort::DropDtrForClose()
+{
+    if (m_hComm == INVALID_HANDLE_VALUE)
+        return;
+    DiscardOutput();
+    SetDTR(false);  // at once: nothing waits before it any more
+    m_bDtrDroppedForClose = true;
 }
 
 void CSerialPort::DiscardOutput()
@@ -314,6 +348,33 @@ size_t CSerialPort::OutputQueued()
     return OutputWaiting();
 }
 
+bool CSerialPort::HangUpWaiting()
+{
+    std::lock_guard<std::mutex> lock(m_outMutex);
+    return DtrDropWaits();
+}
+
+bool CSerialPort::DtrDropWaits() const
+{
+    return std::any_of(m_dtrChanges.begin(), m_dtrChanges.end(), [](const DtrChange& c) { return !c.on; });
+}
+
+bool CSerialPort::DsrOn() const
+{
+    const HANDLE h = m_hComm;
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD status = 0;
+    if (!GetCommModemStatus(h, &status))
+        return GetLastError() == ERROR_NOT_SUPPORTED;
+    return (status & MS_DSR_ON) != 0;
+}
+
+std::string CSerialPort::DeviceName() const
+{
+    return GetCommDeviceName(m_hComm);
+}
+
 // The writer: takes the queued bytes to the device piece by piece, and makes
 // each DTR change once the bytes before it have gone.
 void CSerialPort::WriterLoop(HANDLE h)
@@ -330,10 +391,6 @@ void CSerialPort::WriterLoop(HANDLE h)
         if (count == 0)
             continue;
         std::memcpy(piece, m_outBytes.data() + m_outHead, count);
-        // The call has ended when a DTR drop waits: these bytes may then be
-        // given up on.
-        const bool callEnded =
-            std::any_of(m_dtrChanges.begin(), m_dtrChanges.end(), [](const DtrChange& c) { return !c.on; });
         const std::uint64_t discards = m_nOutDiscards;
         lock.unlock();
         DWORD written = 0;
@@ -347,8 +404,8 @@ void CSerialPort::WriterLoop(HANDLE h)
         TakeOutput(written);
         if (!ok && error != ERROR_TIMEOUT)
             DropOutput(OutputWaiting());  // the device failed: nothing queued can reach it
-        else if (!ok && written == 0 && callEnded)
-            DropBeforeLastDtrDrop();
+        else if (!ok && DtrDropWaits())
+            DropBeforeLastDtrDrop();  // the call has ended, also if it ended during this write
         PostRoomIfDrained();
     }
 }
@@ -387,14 +444,19 @@ void CSerialPort::DropOutput(size_t count)
     if (count == 0)
         return;
     TakeOutput(count);
-    if (m_bTraceOutput) {
-        const std::string text = std::to_string(m_nPortIndex) + "," + std::to_string(count);
-        WriteDebugLog("Sdrop", text.data(), static_cast<int>(text.size()));
-    }
+    TraceDrop(count, m_bTraceOutput);
 }
 
-// The call has ended and the device takes nothing: the bytes before the
-// last DTR drop are given up, and the DTR raises among them are skipped, so
+void CSerialPort::TraceDrop(size_t count, BOOL trace) const
+{
+    if (!trace)
+        return;
+    const std::string text = std::to_string(m_nPortIndex) + "," + std::to_string(count);
+    WriteDebugLog("Sdrop", text.data(), static_cast<int>(text.size()));
+}
+
+// The call has ended and the device did not take a piece in its time: the
+// bytes before the last DTR drop are given up, and the DTR raises among them are skipped, so
 // that DTR drops next.
 void CSerialPort::DropBeforeLastDtrDrop()
 {
@@ -426,7 +488,9 @@ void CSerialPort::Close()
             m_outChanged.notify_all();
         }
         DiscardOutput();
-        SetDTR(false);  // at once: nothing waits before it any more
+        if (!m_bDtrDroppedForClose)
+            SetDTR(false);  // at once: nothing waits before it any more
+        m_bDtrDroppedForClose = false;
         m_bThreadRun = false;
         {
             // Wakes a reader that waits for the consumer to take a slot.

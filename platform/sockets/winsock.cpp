@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <bit>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,9 @@ constexpr SOCKET kFirstHandle = 1000;
 
 // How long a listener rests after an accept that found no descriptor.
 int g_acceptPauseMs = 250;
+// A shortage of descriptors is over once a listener has gone this long
+// without an accept that failed for it.
+constexpr std::chrono::seconds kShortageOver{5};
 
 // Errors of accept that say the process or the system has run out of
 // descriptors or buffers: trying again at once would fail again.
@@ -66,7 +70,36 @@ struct Entry {
     bool sentShutdown = false;  // shutdown(SD_SEND or SD_BOTH) was called
     bool rearmDue = false;      // to be re-armed once its round's notifications are handled
     bool fdShortage = false;    // accepts fail for lack of descriptors; reported once
+    std::chrono::steady_clock::time_point lastShortAccept;  // the last accept that failed so
 };
+
+bool ShortageGoesOn(const Entry& e, std::chrono::steady_clock::time_point now)
+{
+    return e.fdShortage && now - e.lastShortAccept < kShortageOver;
+}
+
+// One stderr line when a shortage begins, whatever number of callers it
+// turns away meanwhile, and one when an accept works after it is over.
+void NoteShortAccept(Entry& e, int err)
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (!ShortageGoesOn(e, now)) {
+        std::fprintf(stderr, "TCP listener: cannot accept a caller: %s; trying again every %d ms\n",
+                     std::strerror(err), g_acceptPauseMs);
+        std::fflush(stderr);
+    }
+    e.fdShortage = true;
+    e.lastShortAccept = now;
+}
+
+void NoteAcceptWorked(Entry& e)
+{
+    if (!e.fdShortage || ShortageGoesOn(e, std::chrono::steady_clock::now()))
+        return;
+    e.fdShortage = false;
+    std::fprintf(stderr, "TCP listener: accepting callers again\n");
+    std::fflush(stderr);
+}
 
 thread_local int t_lastError = 0;
 int g_startupFailure = 0;
@@ -228,17 +261,12 @@ public:
 
     // An accept found no descriptor: FD_ACCEPT rests until the pause ends or
     // a socket is closed, instead of coming again at once for the same
-    // caller. The first failure of an episode is written to stderr.
+    // caller.
     void PauseAccepting(SOCKET s, Entry& e, int err)
     {
         e.acceptArmed = false;
         Rearm(s, e);
-        if (!e.fdShortage) {
-            e.fdShortage = true;
-            std::fprintf(stderr, "TCP listener: cannot accept a caller: %s; trying again every %d ms\n",
-                         std::strerror(err), g_acceptPauseMs);
-            std::fflush(stderr);
-        }
+        NoteShortAccept(e, err);
         if (m_notifier.isNull() || !m_pausedListeners.insert(s).second)
             return;
         QTimer::singleShot(g_acceptPauseMs, m_notifier.data(), [this, s] { ResumeAccepting(s); });
@@ -523,6 +551,13 @@ int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen)
         // Linux counts it in milliseconds; 0 leaves the system's own retries.
         const unsigned ms = static_cast<unsigned>(seconds) * 1000u;
         r = ::setsockopt(e->fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &ms, sizeof ms);
+    } else if (level == WS_SOL_SOCKET && optname == WS_SO_LINGER) {
+        if (optlen < static_cast<int>(sizeof(LINGER)))
+            return Fail(WSAEFAULT);
+        LINGER l;
+        std::memcpy(&l, optval, sizeof l);
+        const linger sys{l.l_onoff != 0 ? 1 : 0, l.l_linger};
+        r = ::setsockopt(e->fd, SOL_SOCKET, SO_LINGER, &sys, sizeof sys);
     } else {
         return Fail(WSAENOPROTOOPT);
     }
@@ -592,7 +627,7 @@ SOCKET accept(SOCKET s, SOCKADDR_IN* addr, int* addrlen)
         return INVALID_SOCKET;
     }
     if (fd >= 0)
-        e->fdShortage = false;
+        NoteAcceptWorked(*e);
     e->acceptArmed = true;
     layer.Rearm(s, *e);
     if (fd < 0) {

@@ -30,6 +30,14 @@ constexpr int WS_TCP_NODELAY = 0x0001;  // level WS_IPPROTO_TCP, an int
 // Level WS_IPPROTO_TCP, an int: seconds that sent data or a FIN may stay
 // unacknowledged before the system gives up and resets the connection.
 constexpr int WS_TCP_MAXRT = 5;
+// Level WS_SOL_SOCKET, a LINGER: with l_onoff set and l_linger 0, closesocket
+// resets the connection and throws away what was not sent.
+constexpr int WS_SOL_SOCKET = 0xFFFF;
+constexpr int WS_SO_LINGER = 0x0080;
+struct LINGER {
+    WORD l_onoff;
+    WORD l_linger;  // seconds
+};
 
 // The IPv4 address of every interface, in host byte order; put it through
 // HostToNet32.
@@ -127,8 +135,8 @@ DWORD HostToNet32(DWORD v);
 // until WSAAsyncSelect; INVALID_SOCKET on failure. Handles count up from 1000
 // and are never handed out twice in a process.
 [[nodiscard]] SOCKET socket(int af, int type, int protocol);
-// WS_TCP_NODELAY and WS_TCP_MAXRT (level WS_IPPROTO_TCP, an int each);
-// WSAENOPROTOOPT for others.
+// WS_TCP_NODELAY and WS_TCP_MAXRT (level WS_IPPROTO_TCP, an int each) and
+// WS_SO_LINGER (level WS_SOL_SOCKET); WSAENOPROTOOPT for others.
 int setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
 // Each returns 0, or SOCKET_ERROR with the reason in WSAGetLastError
 // (WSAENOTSOCK for a handle that is not open).

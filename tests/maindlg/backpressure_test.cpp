@@ -42,21 +42,21 @@ TEST_F(RelayTest, EveryByteBeforeTheCallersCloseReachesTheHost)
 }
 
 // A host that reads nothing holds back only its own caller: another line
-// still relays, the relay keeps no more than the bound for the stuck host,
-// and once that host reads it gets every byte in order, then the AFTER text
-// of the close that came meanwhile, and DTR drops after them.
+// still relays, and the relay keeps no more than the bound for the stuck
+// host. The caller's close ends the call at once; his last bytes, the AFTER
+// text and the DTR drop wait for the host in that order, and until the host
+// has had them its line is given to no new caller.
 TEST_F(RelayTest, HostThatReadsNothingHoldsBackOnlyItsCaller)
 {
     auto stuck = Device("COM82");
     auto other = Device("COM83");
-    Run("[TEXT]\nAFTER=BYE\n" + Line(1, "COM82") + Line(2, "COM83"), [&](CSkiffaDlg& dlg) {
+    Run("[TEXT]\nAFTER=BYE\n[TIME]\nKEEP=0\n" + Line(1, "COM82") + Line(2, "COM83"), [&](CSkiffaDlg& dlg) {
         auto paster = Call(dlg);
         auto talker = Call(dlg);
         ASSERT_TRUE(stuck->WaitForDtr(true, 5s));
         stuck->SetOutputQueueFull(true);
         const std::string block = Block(COM_OUTPUT_BOUND + 40 * 1024);
         paster->Send(block);
-        paster->HalfClose();
         CSerialPort* port = dlg.m_aPort[0].m_pComm;
         ASSERT_TRUE(WaitUntil([&] { return port->OutputQueued() >= COM_OUTPUT_BOUND; }));
 
@@ -64,9 +64,14 @@ TEST_F(RelayTest, HostThatReadsNothingHoldsBackOnlyItsCaller)
         EXPECT_NE(HostGets(*other, "ping").find("ping"), std::string::npos) << "the other line is held too";
         EXPECT_LT(port->OutputQueued(), COM_OUTPUT_BOUND + COM_SLOT_SIZE)
             << "the relay read on past the bound";
-        EXPECT_TRUE(dlg.m_aPort[0].HasCaller())
-            << "the call ended before the caller's last bytes were queued";
+
+        paster->HalfClose();
+        EXPECT_TRUE(paster->WaitForEnd()) << "the call waits for the host to read";
         EXPECT_TRUE(stuck->Dtr()) << "DTR dropped before the bytes queued before it";
+        talker->Close();
+        ASSERT_TRUE(WaitUntil([&] { return !dlg.m_aPort[1].HasCaller(); }));
+        auto next = Call(dlg);
+        EXPECT_TRUE(dlg.m_aPort[1].HasCaller()) << "a new call rang the host still busy with the last";
 
         stuck->SetOutputQueueFull(false);
         const std::string got = HostGets(*stuck, "BYE");

@@ -200,7 +200,7 @@ TEST_F(RelayTest, StaleDataFromAReplacedPortIsDropped)
     auto dev = Device("COM71");
     Run(OneLine("RING=0\nCONNECT=0"), [&](CSkiffaDlg& dlg) {
         auto caller = Call(dlg);
-        const DWORD oldGeneration = dlg.m_aPort[0].m_pComm->m_nGeneration;
+        const DWORD oldGeneration = dlg.m_aPort[0].m_pComm->Generation();
         caller->Close();
         ASSERT_TRUE(WaitUntil([&] { return !dlg.m_aPort[0].HasCaller(); }));
         dlg.ClosePorts();

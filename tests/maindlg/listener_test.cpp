@@ -2,6 +2,7 @@
 // given at the accept.
 #include "relay_fixture.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <thread>
 #include <vector>
@@ -44,4 +45,23 @@ TEST_F(RelayTest, CallerSocketGivesUpAfterTwoMinutes)
         ASSERT_TRUE(dlg.m_aPort[0].HasCaller());
         EXPECT_EQ(GiveUpSeconds(dlg.m_aPort[0].m_sock), 120);
     });
+}
+
+// A caller who was asked to end the call and never closes his side is cut
+// as on a reset once the give-up time has passed, and his line comes back.
+TEST_F(RelayTest, HalfClosedCallerWhoNeverClosesIsCut)
+{
+    auto dev = Device("COM71");
+    CSkiffaDlg::SetCloseGiveUpForTesting(50ms);
+    const auto restore = qScopeGuard([] { CSkiffaDlg::SetCloseGiveUpForTesting(120s); });
+    Run("[COM1]\nNAME=COM71\nRING=0\nCONNECT=0\nDSR=0\n[COM2]\nNAME=\n[TIME]\nLIMIT=1\nKEEP=0\n",
+        [&](CSkiffaDlg& dlg) {
+            auto caller = Call(dlg);
+            dlg.KillTimer(TIMER_TICK);  // the test ticks by hand
+            Tick(dlg);
+            Tick(dlg);
+            EXPECT_TRUE(caller->WaitForEnd()) << "the limit did not half-close the call";
+            EXPECT_TRUE(WaitUntil([&] { return !dlg.m_aPort[0].HasCaller(); }))
+                << "the line stayed with a caller who never closes";
+        });
 }

@@ -323,12 +323,16 @@ std::function<void()> TakeEveryDescriptor()
 }
 
 // An accept that finds no descriptor leaves the caller waiting without
-// FD_ACCEPT coming back for him at once; it says so on stderr once, and the
-// caller is accepted as soon as a socket is closed.
+// FD_ACCEPT coming back for him at once, and the caller is accepted as soon
+// as a socket is closed. The shortage is said on stderr once, also when the
+// freed descriptor is taken at once again.
 TEST(WinsockTest, AcceptWithoutDescriptorsRestsUntilOneIsFree)
 {
 #ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "UBSan's checks open a pipe to probe memory and report false errors without descriptors";
+    // UBSan's checks open a pipe to probe memory: without a descriptor left
+    // they report a false "invalid vptr" and end the program (Skiffa too,
+    // at its first shortage in this build).
+    GTEST_SKIP() << "UBSan reports false errors without descriptors";
 #endif
     ws::SetAcceptPauseForTesting(3600 * 1000);  // here only a closed socket ends the rest
     Recorder win;
@@ -354,12 +358,20 @@ TEST(WinsockTest, AcceptWithoutDescriptorsRestsUntilOneIsFree)
     ASSERT_TRUE(PumpUntil([&] { return win.Count(listener, ws::WS_FD_ACCEPT) == 2; }));
     SOCKET taken = ws::accept(listener, nullptr, nullptr);
     EXPECT_NE(taken, INVALID_SOCKET) << ws::WSAGetLastError();
+
+    SOCKET next = ws::socket(ws::WS_AF_INET, ws::WS_SOCK_STREAM, 0);
+    const std::function<void()> giveBackAgain = TakeEveryDescriptor();
+    const auto onFailureAgain = qScopeGuard(giveBackAgain);
+    ASSERT_EQ(wstest::Connect(next, a), 0) << std::strerror(errno);
+    ASSERT_TRUE(PumpUntil([&] { return win.Count(listener, ws::WS_FD_ACCEPT) == 3; }));
+    EXPECT_EQ(ws::accept(listener, nullptr, nullptr), INVALID_SOCKET);
+    giveBackAgain();
     const std::string err = ::testing::internal::GetCapturedStderr();
     const std::string reason = std::strerror(EMFILE);
     EXPECT_NE(err.find(reason), std::string::npos) << err;
     EXPECT_EQ(err.find(reason, err.find(reason) + 1), std::string::npos) << "more than one line: " << err;
     ws::SetAcceptPauseForTesting(250);
-    for (SOCKET s : {taken, caller, listener})
+    for (SOCKET s : {taken, next, caller, listener})
         ws::closesocket(s);
 }
 

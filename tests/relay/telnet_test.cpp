@@ -13,9 +13,7 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-// The caller's reads as the relay handles them from the start of a call:
-// skipping first, the rest of the read that ends it unchanged, then the data
-// phase. Returns what the host receives.
+// The caller's reads from the start of a call. Returns what the host receives.
 struct CallerSide {
     bool negotiating = true;
     int count = 0;
@@ -23,13 +21,9 @@ struct CallerSide {
 
     Bytes Read(const Bytes& in)
     {
-        const int n = static_cast<int>(in.size());
-        if (negotiating) {
-            const int k = SkipOptionReplies(in.data(), n, negotiating, count);
-            return negotiating ? Bytes() : Bytes(in.begin() + k, in.end());
-        }
         Bytes out(in.size());
-        out.resize(static_cast<size_t>(UndoubleIac(in.data(), n, out.data(), iacPending)));
+        out.resize(static_cast<size_t>(CallerBytesToHost(in.data(), static_cast<int>(in.size()), negotiating,
+                                                         count, iacPending, out.data())));
         return out;
     }
 };
@@ -49,7 +43,7 @@ TEST(TelnetTest, CallerBytesToHost)
         {"sub-negotiation at a group boundary", {{0xFF, 0xFA, 0x18, 0x01, 0xFF, 0xF0}}, {{0x01, 0xFF, 0xF0}}},
         {"phase ends in a read with FF FF",
          {{0xFF, 0xFB, 0x01, 'x', 0xFF, 0xFF}, {0xFF, 0xFF}},
-         {{'x', 0xFF, 0xFF}, {0xFF}}},
+         {{'x', 0xFF}, {0xFF}}},
         {"groups split between reads",
          {{0xFF, 0xFD}, {0x00, 0xFF}, {0xFD, 0x01}, {'a', 'b'}},
          {{}, {}, {}, {'a', 'b'}}},
@@ -59,9 +53,9 @@ TEST(TelnetTest, CallerBytesToHost)
         {"FF 41 passes both bytes", {{'a'}, {0xFF, 0x41}}, {{'a'}, {0xFF, 0x41}}},
         {"FF FF FF FF gives FF FF", {{'a'}, {0xFF, 0xFF, 0xFF, 0xFF}}, {{'a'}, {0xFF, 0xFF}}},
         {"trailing IAC then another command", {{'a'}, {'x', 0xFF}, {0xF4}}, {{'a'}, {'x', 0xFF}, {0xF4}}},
-        {"the read that ends the phase is not undoubled",
+        {"the read that ends the phase carries an IAC over",
          {{'a', 0xFF}, {0xFF, 'b'}},
-         {{'a', 0xFF}, {0xFF, 'b'}}},
+         {{'a', 0xFF}, {'b'}}},
     };
     for (const Case& c : cases) {
         CallerSide side;

@@ -3,6 +3,7 @@
 // ring's hand-over and its back-pressure, and the data message's generation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -38,7 +39,7 @@ protected:
     {
         const bool ok = port.Open("COM5", 38400, 8, 1, 0, &m_window, kDataMsg, row);
         if (ok)
-            port.m_bDebugLog = trace ? TRUE : FALSE;
+            port.SetDebugLog(trace ? TRUE : FALSE);
         return ok;
     }
 
@@ -52,7 +53,7 @@ protected:
 TEST_F(SerialPortMemTest, DtrAndItsTrace)
 {
     CSerialPort port;
-    port.m_bDebugLog = TRUE;
+    port.SetDebugLog(TRUE);
     port.SetDTR(true);
     EXPECT_FALSE(std::filesystem::exists(m_cwd.File("debug.log"))) << "a closed object traced";
 
@@ -63,7 +64,7 @@ TEST_F(SerialPortMemTest, DtrAndItsTrace)
     EXPECT_FALSE(m_device->Dtr());
     EXPECT_EQ(TraceLines(m_cwd), (std::vector<std::string>{"DTR,ON", "DTR,OFF"}));
 
-    port.m_bDebugLog = FALSE;
+    port.SetDebugLog(FALSE);
     port.SetDTR(true);
     EXPECT_TRUE(m_device->Dtr()) << "DTR moves without the trace too";
     EXPECT_EQ(TraceLines(m_cwd).size(), 2u);
@@ -80,7 +81,7 @@ TEST_F(SerialPortMemTest, CloseTwiceDropsDtrOnce)
         port.Close();
         EXPECT_FALSE(m_device->Dtr());
         EXPECT_FALSE(m_device->IsOpen());
-        EXPECT_EQ(port.m_pReadThread, nullptr);
+        EXPECT_FALSE(port.HasReader());
         port.Close();
     }
     EXPECT_EQ(TraceLines(m_cwd), (std::vector<std::string>{"DTR,ON", "DTR,OFF"}));
@@ -130,8 +131,8 @@ TEST_F(SerialPortMemTest, LongWriteInPieces)
 
 // Write never waits for the device: while its output is full the bytes wait
 // in order, a DTR change keeps its place behind them, and the window hears
-// once the queue has drained below its bound. A device that fails drops
-// what waits.
+// once the queue has drained below its bound. The relay's own texts stop at
+// the ceiling, a caller's bytes do not. A device that fails drops what waits.
 TEST_F(SerialPortMemTest, FullOutputQueueKeepsBytesInOrder)
 {
     constexpr UINT kRoomMsg = WM_APP + 5;
@@ -144,16 +145,24 @@ TEST_F(SerialPortMemTest, FullOutputQueueKeepsBytesInOrder)
     port.Write("tail", 4);
     EXPECT_TRUE(port.OutputFull(kRoomMsg));
     EXPECT_FALSE(m_device->Dtr()) << "DTR rose before the bytes handed over before it";
+    std::string expected = data + "tail";
+    for (size_t i = 0; i < COM_OUTPUT_CEILING; ++i)
+        port.WriteOwnText("OK\r\n", 4);
+    EXPECT_LE(port.OutputQueued(), COM_OUTPUT_CEILING) << "the relay's texts grew the queue without end";
+    for (size_t kept = port.OutputQueued(); expected.size() < kept;)
+        expected += "OK\r\n";
+    port.Write(data.data(), static_cast<int>(data.size()));
+    expected += data;
 
     m_device->SetOutputQueueFull(false);
-    ASSERT_TRUE(m_device->WaitForWritten(data.size() + 4, 30s));
-    EXPECT_TRUE(m_device->TakeWritten() == data + "tail");
+    ASSERT_TRUE(m_device->WaitForWritten(expected.size(), 30s));
+    EXPECT_TRUE(m_device->TakeWritten() == expected);
     EXPECT_TRUE(m_device->WaitForDtr(true, 10s));
     const auto room = m_window.Next(10s);
     ASSERT_TRUE(room) << "no word that the queue has room";
     EXPECT_EQ(room->msg, kRoomMsg);
     EXPECT_EQ(room->wParam, 4u);
-    EXPECT_EQ(static_cast<DWORD>(room->lParam), port.m_nGeneration);
+    EXPECT_EQ(static_cast<DWORD>(room->lParam), port.Generation());
 
     m_device->SetOutputQueueFull(true);
     port.Write("lost", 4);
@@ -162,6 +171,26 @@ TEST_F(SerialPortMemTest, FullOutputQueueKeepsBytesInOrder)
     while (port.OutputQueued() != 0 && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(1ms);
     EXPECT_EQ(port.OutputQueued(), 0u) << "a failed device kept its queue";
+}
+
+// A call that ends while a write waits for a device that takes nothing: when
+// that write times out, the bytes before the call's DTR drop are given up
+// and DTR drops, without a second time-out.
+TEST_F(SerialPortMemTest, CallEndDuringAStalledWriteDropsDtrAtItsTimeOut)
+{
+    CSerialPort port;
+    ASSERT_TRUE(OpenPort(port, 0, true));
+    port.SetDTR(true);
+    m_device->SetOutputQueueFull(true);
+    const std::string data = serial_test::Pattern(3 * COM_SLOT_SIZE);
+    port.Write(data.data(), static_cast<int>(data.size()));
+    ASSERT_TRUE(m_device->WaitForStalledWrite(10s));
+    port.SetDTR(false);
+    m_device->TimeOutStalledWrite();
+    EXPECT_TRUE(m_device->WaitForDtr(false, 10s)) << "DTR waited for another write's time-out";
+    EXPECT_EQ(port.OutputQueued(), 0u);
+    const std::vector<std::string> trace = TraceLines(m_cwd);
+    EXPECT_NE(std::find(trace.begin(), trace.end(), "Sdrop,0,6144"), trace.end());
 }
 
 // More than one slot's worth queued at once is read at once into slots of
@@ -258,7 +287,7 @@ TEST_F(SerialPortMemTest, ReaderWaitsForConsumer)
     }
     m_device->FeedFromHost("waits");
     port->Close();
-    EXPECT_EQ(port->m_pReadThread, nullptr);
+    EXPECT_FALSE(port->HasReader());
     EXPECT_FALSE(m_device->IsOpen());
 }
 
@@ -282,12 +311,12 @@ TEST_F(SerialPortMemTest, MessagesCarryTheGeneration)
 {
     CSerialPort port;
     ASSERT_TRUE(OpenPort(port, 6));
-    const DWORD first = port.m_nGeneration;
+    const DWORD first = port.Generation();
     m_device->FeedFromHost("old");
     auto stale = m_window.Next(10s);
     ASSERT_TRUE(stale);
     ASSERT_TRUE(OpenPort(port, 6));
-    const DWORD second = port.m_nGeneration;
+    const DWORD second = port.Generation();
     EXPECT_NE(first, 0u);
     EXPECT_NE(second, 0u);
     EXPECT_NE(first, second) << "a second Open kept the first opening's generation";
@@ -308,18 +337,18 @@ TEST_F(SerialPortMemTest, MessagesCarryTheGeneration)
     }
 }
 
-// DSR is read straight from the handle, as the engine's poll does.
-TEST_F(SerialPortMemTest, DsrThroughTheHandle)
+// DSR follows the device's line; a closed port counts as off.
+TEST_F(SerialPortMemTest, DsrOfTheLine)
 {
     CSerialPort port;
     ASSERT_TRUE(OpenPort(port));
-    DWORD status = 0;
     m_device->SetDsr(true);
-    ASSERT_TRUE(GetCommModemStatus(port.m_hComm, &status));
-    EXPECT_EQ(status & MS_DSR_ON, MS_DSR_ON);
+    EXPECT_TRUE(port.DsrOn());
     m_device->SetDsr(false);
-    ASSERT_TRUE(GetCommModemStatus(port.m_hComm, &status));
-    EXPECT_EQ(status & MS_DSR_ON, 0u);
+    EXPECT_FALSE(port.DsrOn());
+    m_device->SetDsr(true);
+    port.Close();
+    EXPECT_FALSE(port.DsrOn());
 }
 
 // The port's line gets the record's parameters, RTS held on, and the
@@ -366,8 +395,8 @@ TEST_F(SerialPortMemTest, ReaderThatCannotStartFailsOpen)
     const bool opened = OpenPort(port);
     CSerialPort::FailReaderStartForTesting(false);
     EXPECT_FALSE(opened);
-    EXPECT_EQ(port.m_hComm.load(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(port.m_pReadThread, nullptr);
+    EXPECT_FALSE(port.IsOpen());
+    EXPECT_FALSE(port.HasReader());
     EXPECT_FALSE(m_device->IsOpen());
     EXPECT_TRUE(port.WaitForReaderEnd(0ms));
     EXPECT_TRUE(OpenPort(port)) << "the port was left held";

@@ -45,8 +45,8 @@ TEST_F(SerialPortPtyTest, BytesBothWaysRaw)
 {
     auto port = std::make_unique<CSerialPort>();
     ASSERT_TRUE(OpenPort(*port, 4));
-    EXPECT_NE(port->m_hComm.load(), INVALID_HANDLE_VALUE);
-    EXPECT_NE(port->m_pReadThread, nullptr);
+    EXPECT_TRUE(port->IsOpen());
+    EXPECT_TRUE(port->HasReader());
 
     const std::string fromHost = "ATA\r\nline\n\x03\x11\x13\x7f\xff";
     ASSERT_TRUE(m_pty.Write(fromHost));
@@ -61,8 +61,8 @@ TEST_F(SerialPortPtyTest, BytesBothWaysRaw)
     EXPECT_EQ(m_pty.ReadExactly(toHost.size(), 10000), toHost);
 
     port->Close();
-    EXPECT_EQ(port->m_hComm.load(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(port->m_pReadThread, nullptr);
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_FALSE(port->HasReader());
 }
 
 // The line parameters of Open land in the slave's termios, on top of raw
@@ -156,15 +156,15 @@ TEST_F(SerialPortPtyTest, SecondOpenFails)
     ASSERT_TRUE(OpenPort(first));
     CSerialPort second;
     EXPECT_FALSE(OpenPort(second, 1));
-    EXPECT_EQ(second.m_hComm.load(), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(second.m_pReadThread, nullptr);
-    EXPECT_EQ(second.m_nPortIndex, 1) << "Open stores its arguments before trying";
+    EXPECT_FALSE(second.IsOpen());
+    EXPECT_FALSE(second.HasReader());
+    EXPECT_EQ(second.PortIndex(), 1) << "Open stores its arguments before trying";
     first.Close();
 
     RawTty other(m_pty.SlavePath(), true);
     ASSERT_TRUE(other.IsOpen());
     EXPECT_FALSE(OpenPort(second));
-    EXPECT_EQ(second.m_pReadThread, nullptr);
+    EXPECT_FALSE(second.HasReader());
 }
 
 // Open on an open object closes it and opens again; bytes flow afterwards.
@@ -173,7 +173,7 @@ TEST_F(SerialPortPtyTest, ReopenOnOpenObject)
     CSerialPort port;
     ASSERT_TRUE(OpenPort(port));
     ASSERT_TRUE(OpenPort(port, 2));
-    EXPECT_EQ(port.m_nPortIndex, 2);
+    EXPECT_EQ(port.PortIndex(), 2);
     ASSERT_TRUE(m_pty.Write("again"));
     EXPECT_EQ(ReceiveBytes(m_window, port, 5).bytes, "again");
 }
@@ -196,7 +196,7 @@ TEST_F(SerialPortPtyTest, FarEndGoneEndsReader)
     port.Write("x", 1);
     port.SetDTR(true);
     port.Close();
-    EXPECT_EQ(port.m_hComm.load(), INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(port.IsOpen());
 }
 
 }  // namespace

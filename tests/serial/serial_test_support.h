@@ -130,8 +130,8 @@ inline Received ReceiveBytes(MessageQueue& queue, CSerialPort& port, size_t tota
         const std::optional<Message> m = queue.Next(quiet);
         if (!m)
             break;
-        if (m->msg != kDataMsg || m->wParam != static_cast<WPARAM>(port.m_nPortIndex) ||
-            CSerialPort::GenerationOfMessage(m->lParam) != port.m_nGeneration)
+        if (m->msg != kDataMsg || m->wParam != static_cast<WPARAM>(port.PortIndex()) ||
+            CSerialPort::GenerationOfMessage(m->lParam) != port.Generation())
             r.wellFormed = false;
         const int slot = CSerialPort::SlotOfMessage(m->lParam);
         const DWORD n = port.TakeSlot(slot, buffer);

@@ -183,11 +183,18 @@ public:
     {
         MemSerialDevice& d = *m_device;
         std::unique_lock<std::mutex> lock(d.m_mutex);
-        auto ready = [&] { return d.m_closing || d.m_failed || !d.m_outputFull; };
+        auto ready = [&] { return d.m_closing || d.m_failed || !d.m_outputFull || d.m_timeOutWrite; };
+        ++d.m_stalledWrites;
+        d.m_changed.notify_all();
         if (timeoutMs < 0)
             d.m_changed.wait(lock, ready);
         else
             d.m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), ready);
+        --d.m_stalledWrites;
+        if (d.m_timeOutWrite && d.m_outputFull) {
+            d.m_timeOutWrite = false;
+            return ERROR_TIMEOUT;
+        }
         if (d.m_closing)
             return ERROR_OPERATION_ABORTED;
         if (d.m_failed)
@@ -313,6 +320,19 @@ std::string MemSerialDevice::TakeWritten()
     std::string out;
     out.swap(m_written);
     return out;
+}
+
+bool MemSerialDevice::WaitForStalledWrite(std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_stalledWrites > 0; });
+}
+
+void MemSerialDevice::TimeOutStalledWrite()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_timeOutWrite = true;
+    m_changed.notify_all();
 }
 
 bool MemSerialDevice::WaitForWritten(size_t count, std::chrono::milliseconds timeout) const

@@ -67,6 +67,11 @@ public:
     // (ClearCommError's cbOutQue = the size given to SetupComm) and takes
     // nothing, so writes wait and time out.
     void SetOutputQueueFull(bool full);
+    // Waits until a write waits for room in the full output queue.
+    bool WaitForStalledWrite(std::chrono::milliseconds timeout) const;
+    // The write that waits for room, or else the next one to wait, times out
+    // now (ERROR_TIMEOUT), as it would once its time-out had passed.
+    void TimeOutStalledWrite();
     // While set, every read fails (ERROR_GEN_FAILURE) and loses the bytes it
     // would have read, as on a line error.
     void FailReads(bool fail);
@@ -104,6 +109,8 @@ private:
     bool m_dsr = false;
     bool m_dtr = false;
     bool m_outputFull = false;
+    int m_stalledWrites = 0;
+    bool m_timeOutWrite = false;
     bool m_failReads = false;
     bool m_failWrites = false;
     bool m_failed = false;
