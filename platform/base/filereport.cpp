@@ -3,7 +3,6 @@
 #include "platform/base/filereport.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -12,6 +11,7 @@
 
 #include "platform/base/eintr.h"
 #include "platform/base/module.h"
+#include "platform/base/stderrline.h"
 
 namespace {
 
@@ -26,12 +26,9 @@ std::string FullPath(const std::string& path)
     return cwd.empty() ? path : cwd + (cwd.back() == '/' ? "" : "/") + path;
 }
 
-// Caller holds g_mutex, so lines of two threads never mix.
 void WriteLine(const std::string& text, const std::string& file, int error)
 {
-    std::fprintf(stderr, "%s: %s [%s: %s]\n", GetModuleFileTitle().c_str(), text.c_str(), file.c_str(),
-                 std::strerror(error));
-    std::fflush(stderr);
+    WriteStderrLine(text + " [" + file + ": " + std::strerror(error) + "]");
 }
 
 }  // namespace

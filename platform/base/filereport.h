@@ -2,7 +2,7 @@
 // appending a line, and one line on stderr for a file that cannot be written.
 //
 // A file that fails is named on stderr once, with the system's reason, in the
-// form a message box takes there ("<program>: <text> [<file>: <reason>]");
+// form a message box takes there ("skiffa: <text> [<file>: <reason>]");
 // further failures of the same file stay quiet until a write of it succeeds.
 // A relative path is named with the current directory in front. Safe to call
 // from any thread.
