@@ -33,10 +33,11 @@ void WriteLine(const std::string& text, const std::string& file, int error)
 
 }  // namespace
 
-bool AppendToFile(const std::string& path, std::string_view bytes)
+bool AppendToFile(const std::string& path, std::string_view bytes, NewFileAccess access)
 {
+    const mode_t mode = access == NewFileAccess::OwnerOnly ? 0600 : 0666;
     const int fd = Retry(
-        [&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666); });
+        [&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, mode); });
     bool ok = fd >= 0 && WriteWholeRetrying(fd, bytes);
     int error = errno;
     if (fd >= 0 && ::close(fd) != 0 && ok) {
