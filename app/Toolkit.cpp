@@ -6,6 +6,7 @@
 #include <QString>
 #include <QtGlobal>
 #include <cstring>
+#include <string>
 
 #include "platform/base/stderrline.h"
 
