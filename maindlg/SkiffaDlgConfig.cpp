@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/base/stderrline.h"
 #include "platform/system/cp932.h"
 #include "platform/system/profile.h"
 #include "resources/resource.h"
@@ -55,6 +56,21 @@ std::string ReadShortText(const std::string& section, const std::string& key, co
 std::string ReadText(const std::string& key, const std::string& def, const std::string& file)
 {
     return UnescapeControlChars(GetPrivateProfileStringWhole("TEXT", key, def, file));
+}
+
+// One stderr line at start: the file the settings came from and how many
+// lines it gave, or why it could not be read.
+void ReportSettingsRead(const std::string& file, size_t lines)
+{
+    if (const int error = GetProfileReadError(file); error != 0) {
+        WriteStderrLine("cannot read the settings [" + file + ": " + std::strerror(error) +
+                        "]: every setting has its default, so there is no COM line");
+        return;
+    }
+    std::string count = std::to_string(lines) + (lines == 1 ? " COM line" : " COM lines");
+    if (lines == 0)
+        count += " (the list starts with a section [COM1] that has a NAME)";
+    WriteStderrLine("settings read [" + file + ": " + count + "]");
 }
 
 }  // namespace
@@ -122,6 +138,8 @@ void CSkiffaDlg::LoadSettings()
     m_strLogDir = ReadShortText("LOG", "DIR", file);  // a folder: never unescaped
 
     m_bDebugLog = GetPrivateProfileIntA("DEBUG", "ENABLE", 0, file);
+
+    ReportSettingsRead(file, m_aPort.size());
 }
 
 void CSkiffaDlg::SaveSettings()

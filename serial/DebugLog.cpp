@@ -45,5 +45,7 @@ void WriteDebugLog(const std::string& tag, const void* data, int len)
     // The whole line goes out in a single write. A write that fails (a full
     // disk, a folder not writable for this user) loses the line, or the part
     // of it that did not fit; nothing is retried. Its file is named on stderr.
-    (void)AppendToFile(kTraceFile, line);
+    // The trace holds every byte callers type, passwords too: a new one is
+    // its owner's alone.
+    (void)AppendToFile(kTraceFile, line, NewFileAccess::OwnerOnly);
 }

@@ -3,7 +3,6 @@
 #include "platform/base/filereport.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <mutex>
@@ -12,6 +11,7 @@
 
 #include "platform/base/eintr.h"
 #include "platform/base/module.h"
+#include "platform/base/stderrline.h"
 
 namespace {
 
@@ -26,20 +26,18 @@ std::string FullPath(const std::string& path)
     return cwd.empty() ? path : cwd + (cwd.back() == '/' ? "" : "/") + path;
 }
 
-// Caller holds g_mutex, so lines of two threads never mix.
 void WriteLine(const std::string& text, const std::string& file, int error)
 {
-    std::fprintf(stderr, "%s: %s [%s: %s]\n", GetModuleFileTitle().c_str(), text.c_str(), file.c_str(),
-                 std::strerror(error));
-    std::fflush(stderr);
+    WriteStderrLine(text + " [" + file + ": " + std::strerror(error) + "]");
 }
 
 }  // namespace
 
-bool AppendToFile(const std::string& path, std::string_view bytes)
+bool AppendToFile(const std::string& path, std::string_view bytes, NewFileAccess access)
 {
+    const mode_t mode = access == NewFileAccess::OwnerOnly ? 0600 : 0666;
     const int fd = Retry(
-        [&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0666); });
+        [&] { return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, mode); });
     bool ok = fd >= 0 && WriteWholeRetrying(fd, bytes);
     int error = errno;
     if (fd >= 0 && ::close(fd) != 0 && ok) {

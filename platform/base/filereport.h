@@ -2,7 +2,7 @@
 // appending a line, and one line on stderr for a file that cannot be written.
 //
 // A file that fails is named on stderr once, with the system's reason, in the
-// form a message box takes there ("<program>: <text> [<file>: <reason>]");
+// form a message box takes there ("skiffa: <text> [<file>: <reason>]");
 // further failures of the same file stay quiet until a write of it succeeds.
 // A relative path is named with the current directory in front. Safe to call
 // from any thread.
@@ -11,9 +11,15 @@
 #include <string>
 #include <string_view>
 
-// Appends `bytes` to the file in one write, creating it (0666 less the umask)
-// when missing, and reports the outcome as below. False when any of it failed.
-bool AppendToFile(const std::string& path, std::string_view bytes);
+// Who may read and write a file that an append creates: everyone the umask
+// lets (0666 less the umask), or its owner alone (0600) for a file that holds
+// what others must not read. A file that exists keeps its permissions.
+enum class NewFileAccess { Umask, OwnerOnly };
+
+// Appends `bytes` to the file in one write, creating it when missing, and
+// reports the outcome as below. False when any of it failed.
+bool AppendToFile(const std::string& path, std::string_view bytes,
+                  NewFileAccess access = NewFileAccess::Umask);
 
 // A write of `path` failed with the errno value `error`: the stderr line,
 // unless this file's failure was reported already.

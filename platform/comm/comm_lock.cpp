@@ -2,6 +2,7 @@
 // and making and removing this process's own locks.
 #include "platform/comm/comm_lock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,8 +24,10 @@ std::string g_folder;          // empty: kDefaultFolder
 std::set<std::string> g_held;  // lock files this process holds now
 unsigned g_tempCounter = 0;
 
-// Where the lock of a device lies: LCK.. and the base name of the device the
-// path finally names.
+// Where the lock of a device lies: LCK.. and the name of the device the path
+// finally names, as the other serial programs write it: its path under /dev
+// with every '/' as '_' (/dev/ttyUSB0 gives LCK..ttyUSB0, /dev/pts/0 gives
+// LCK..pts_0); a device outside /dev by its base name.
 std::string LockPathFor(const std::string& devicePath)
 {
     std::string real = devicePath;
@@ -31,8 +35,15 @@ std::string LockPathFor(const std::string& devicePath)
         real = resolved;
         std::free(resolved);
     }
-    const size_t slash = real.find_last_of('/');
-    return CommLockFolder() + "/LCK.." + (slash == std::string::npos ? real : real.substr(slash + 1));
+    constexpr std::string_view kDevFolder = "/dev/";
+    std::string name;
+    if (real.starts_with(kDevFolder)) {
+        name = real.substr(kDevFolder.size());
+        std::replace(name.begin(), name.end(), '/', '_');
+    } else {
+        name = real.substr(real.find_last_of('/') + 1);  // npos + 1: the whole path
+    }
+    return CommLockFolder() + "/LCK.." + name;
 }
 
 struct LockFile {

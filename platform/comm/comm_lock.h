@@ -1,6 +1,7 @@
 // UUCP lock files for serial devices, the convention by which programs on
 // Linux (mgetty, minicom, cu, ...) keep off a line another one uses: the file
-// LCK..<device's base name> in the lock folder (/var/lock) holds the user's
+// LCK..<device> in the lock folder (/var/lock), the device named by its path
+// under /dev with '_' for '/' (LCK..pts_0 for /dev/pts/0), holds the user's
 // process id as ten ASCII characters and a line end. A port holder takes the
 // lock before it opens the device and removes it when it closes it; a lock
 // whose process has ended is stale and is removed by the next opener.

@@ -6,7 +6,10 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
+#include <linux/major.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -32,10 +35,26 @@ DWORD ModemLineError(int err)
 
 constexpr short kGone = POLLHUP | POLLERR | POLLNVAL;
 
+// Whether the tty is the slave side of a pseudo-terminal. Its master keeps
+// it in being after its last close, and with it the exclusive flag
+// (TIOCEXCL): set there, the flag would outlive this process, a crash
+// included, and shut every later open out, a restart of this program too.
+bool IsPtySlave(int fd)
+{
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    const unsigned number = major(st.st_rdev);
+    return number == PTY_SLAVE_MAJOR ||
+           (number >= UNIX98_PTY_SLAVE_MAJOR && number < UNIX98_PTY_SLAVE_MAJOR + UNIX98_PTY_MAJOR_COUNT);
+}
+
 class TtyPort final : public CommPort {
 public:
-    TtyPort(int fd, int wakeFd, int closeFd, const termios& original, std::unique_ptr<DeviceLock> lock)
-        : m_lock(std::move(lock)), m_fd(fd), m_wakeFd(wakeFd), m_closeFd(closeFd), m_original(original)
+    TtyPort(int fd, int wakeFd, int closeFd, const termios& original, bool exclusive,
+            std::unique_ptr<DeviceLock> lock)
+        : m_lock(std::move(lock)), m_fd(fd), m_wakeFd(wakeFd), m_closeFd(closeFd), m_original(original),
+          m_exclusive(exclusive)
     {
     }
 
@@ -50,7 +69,8 @@ public:
         }
         if (!lineStateAsked)
             Retry([&] { return tcsetattr(m_fd, TCSANOW, &m_original); });
-        Retry([&] { return ioctl(m_fd, TIOCNXCL); });
+        if (m_exclusive)
+            Retry([&] { return ioctl(m_fd, TIOCNXCL); });
         close(m_fd);  // also releases the flock; the lock file goes after it
         close(m_wakeFd);
         close(m_closeFd);
@@ -307,6 +327,7 @@ private:
     const int m_wakeFd;
     const int m_closeFd;
     const termios m_original;  // the settings the device had before the open
+    const bool m_exclusive;    // TIOCEXCL was set by this open
     std::atomic<bool> m_closing{false};
     std::atomic<DWORD> m_rtsControl{RTS_CONTROL_ENABLE};
 };
@@ -363,12 +384,13 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
     if (!isatty(fd))
         return fail(ERROR_FILE_NOT_FOUND, "not a terminal device");
     // flock keeps every other opener out, root included; TIOCEXCL adds the
-    // kernel's own refusal for programs that do not take the lock.
+    // kernel's own refusal for programs that do not take the lock, where it
+    // ends with this process (not on a pty: see IsPtySlave).
     if (Retry([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0)
         return errno == EWOULDBLOCK
                    ? fail(ERROR_ACCESS_DENIED, ErrnoText(EBUSY) + " (held open by another program)")
                    : fail(ERROR_GEN_FAILURE, ErrnoText(errno));
-    exclusive = Retry([&] { return ioctl(fd, TIOCEXCL); }) == 0;
+    exclusive = !IsPtySlave(fd) && Retry([&] { return ioctl(fd, TIOCEXCL); }) == 0;
 
     termios original{};
     if (tcgetattr(fd, &original) != 0)
@@ -396,5 +418,5 @@ std::unique_ptr<CommPort> OpenTtyPort(const std::string& devicePath, DWORD& erro
         return fail(ERROR_GEN_FAILURE, why);
     }
     error = ERROR_SUCCESS;
-    return std::make_unique<TtyPort>(fd, wakeFd, closeFd, original, std::move(lock));
+    return std::make_unique<TtyPort>(fd, wakeFd, closeFd, original, exclusive, std::move(lock));
 }

@@ -17,6 +17,7 @@
 #include "platform/system/cp932.h"
 #include "platform/base/eintr.h"
 #include "platform/base/filereport.h"
+#include "platform/base/stderrline.h"
 
 namespace {
 
@@ -98,10 +99,16 @@ struct ParsedLine {
     size_t valueBegin = 0;  // for a key line: where the value starts in the file
 };
 
+// A UTF-8 byte order mark, which an editor saving UTF-8 may put first.
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
 ParsedLine ParseLine(std::string_view text, const Line& line)
 {
     ParsedLine parsed;
-    const std::string_view content = text.substr(line.begin, line.contentEnd - line.begin);
+    // The mark is no part of the first line: "[COM1]" after it opens COM1.
+    const size_t begin =
+        line.begin == 0 && text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : line.begin;
+    const std::string_view content = text.substr(begin, std::max(line.contentEnd, begin) - begin);
     const std::string_view trimmed = Trim(content);
     if (trimmed.empty() || trimmed.front() == ';')
         return parsed;
@@ -124,7 +131,7 @@ ParsedLine ParseLine(std::string_view text, const Line& line)
         size_t value = eq + 1;
         while (value < content.size() && IsBlank(content[value]))
             ++value;
-        parsed.valueBegin = line.begin + value;
+        parsed.valueBegin = begin + value;
     }
     return parsed;
 }
@@ -287,7 +294,8 @@ int OpenRetrying(const char* path, int flags, mode_t mode = 0)
 enum class ReadResult { Ok, Missing, Failed };
 
 // Reads a regular file whole. Anything else (a folder, a pipe, a device) is a
-// failure, so a reader never blocks on it.
+// failure, so a reader never blocks on it. Where it does not read, errno says
+// why (EISDIR for a folder, EINVAL for any other file that is not regular).
 ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat& st)
 {
     out.clear();
@@ -295,8 +303,13 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat&
     if (fd < 0)
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     ReadResult result = ReadResult::Ok;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    int error = 0;
+    if (::fstat(fd, &st) != 0) {
         result = ReadResult::Failed;
+        error = errno;
+    } else if (!S_ISREG(st.st_mode)) {
+        result = ReadResult::Failed;
+        error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
     } else {
         out.reserve(static_cast<size_t>(st.st_size));
         char buf[65536];
@@ -308,6 +321,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat&
                 break;
             } else {
                 result = ReadResult::Failed;
+                error = errno;
                 break;
             }
         }
@@ -315,6 +329,7 @@ ReadResult ReadWholeFile(const std::string& path, std::string& out, struct stat&
     ::close(fd);
     if (result != ReadResult::Ok)
         out.clear();
+    errno = error;
     return result;
 }
 
@@ -440,6 +455,23 @@ std::optional<std::string> ReadValue(const std::string& section, const std::stri
     return std::string(DecodeValue(*value));
 }
 
+// Whether the value is a decimal integer from end to end: a sign at most,
+// then digits only.
+bool IsWholeNumber(std::string_view v)
+{
+    if (!v.empty() && (v.front() == '+' || v.front() == '-'))
+        v.remove_prefix(1);
+    return !v.empty() && std::all_of(v.begin(), v.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// One stderr line for a number key whose value is not a number.
+void ReportNotANumber(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& value, int readAs)
+{
+    WriteStderrLine("not a number, read as " + std::to_string(readAs) + " [" + file + ": [" +
+                    cp932::ToUtf8(section) + "] " + cp932::ToUtf8(key) + "=" + cp932::ToUtf8(value) + "]");
+}
+
 // Parses the integer rules described in the header.
 int ParseProfileInt(std::string_view v)
 {
@@ -470,7 +502,19 @@ int GetPrivateProfileIntA(const std::string& section, const std::string& key, in
                           const std::string& file)
 {
     const auto value = ReadValue(section, key, file);
-    return value ? ParseProfileInt(*value) : nDefault;
+    if (!value)
+        return nDefault;
+    const int number = ParseProfileInt(*value);
+    if (!IsWholeNumber(*value))
+        ReportNotANumber(file, section, key, *value, number);
+    return number;
+}
+
+int GetProfileReadError(const std::string& file)
+{
+    std::string text;
+    struct stat st {};
+    return ReadWholeFile(file, text, st) == ReadResult::Ok ? 0 : errno;
 }
 
 DWORD GetPrivateProfileStringA(const std::string& section, const std::string& key, const std::string& def,
@@ -502,6 +546,7 @@ struct ProfileWriter::State {
     std::string target;  // the file replaced: a link's target
     std::string text;    // the file's bytes with every write so far
     ReadResult read = ReadResult::Missing;
+    int readError = 0;  // errno of a read that failed
     struct stat st {};
     bool changed = false;  // the text differs from the file's bytes
 };
@@ -510,6 +555,7 @@ ProfileWriter::ProfileWriter(const std::string& file) : m(std::make_unique<State
 {
     m->target = ReplacementTarget(file);
     m->read = ReadWholeFile(m->target, m->text, m->st);
+    m->readError = errno;
 }
 
 ProfileWriter::~ProfileWriter() = default;
@@ -543,8 +589,10 @@ void ProfileWriter::WriteInt(const std::string& section, const std::string& key,
 
 BOOL ProfileWriter::Commit()
 {
-    if (m->read == ReadResult::Failed)
+    if (m->read == ReadResult::Failed) {
+        ReportFileWriteFailed(m->target, m->readError);  // its keys could not be kept
         return FALSE;
+    }
     if (!m->changed)
         return TRUE;
     if (!StoreText(m->target, m->text, m->read == ReadResult::Ok ? &m->st : nullptr))

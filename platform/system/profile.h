@@ -12,7 +12,8 @@
 // tabs) at either end, and then without one pair of double or single quotes
 // that enclose it whole, so NAME = "COM2"  reads as COM2. Section and key names compare without regard to the
 // case of ASCII letters. When a section or key appears more than once, the first key line that matches is the
-// one read and written. Lines end with LF or CR LF.
+// one read and written. Lines end with LF or CR LF. A UTF-8 byte order mark
+// at the start of the file is passed over, and a write keeps it there.
 //
 // The file's path is given in the file system's own bytes, as the executable's
 // path comes (platform/base/module.h); section names, keys and values are
@@ -28,9 +29,15 @@
 // optional '+' or '-' is taken, then digits up to the first non-digit; a value
 // with no digit there (an empty value too) reads as 0, and a number beyond the
 // 32-bit range reads as INT_MIN or INT_MAX. nDefault when the file, the
-// section or the key is missing.
+// section or the key is missing. A value that is not a whole number (a sign
+// and digits only) is named on stderr, with the file, section and key.
 int GetPrivateProfileIntA(const std::string& section, const std::string& key, int nDefault,
                           const std::string& file);
+
+// 0 when `file` can be read, else the errno value that says why not (ENOENT
+// for a missing file, EISDIR for a folder). The reads above take a file that
+// cannot be read for a missing one.
+int GetProfileReadError(const std::string& file);
 
 // Copies the key's value, or `def` when the file, the section or the key is
 // missing, into buffer: at most size - 1 bytes and a terminating zero (nothing
@@ -80,7 +87,8 @@ public:
     // The value as "%d" text; whether the write succeeded is not reported.
     void WriteInt(const std::string& section, const std::string& key, int value);
     // Replaces the file when the writes changed its bytes: FALSE when that
-    // fails (the old file stays) or the file could not be read at all. Where
+    // fails (the old file stays) or the file could not be read at all, which
+    // stderr names with the reason as a file that cannot be written. Where
     // the folder takes no new file but the file itself is writable, the file
     // is rewritten in place (not atomically) and stderr says so; a file that
     // cannot be written is named on stderr, once until it is written again.

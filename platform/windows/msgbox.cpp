@@ -9,11 +9,11 @@
 #include <QShowEvent>
 #include <QWidget>
 #include <algorithm>
-#include <cstdio>
 #include <vector>
 
 #include "platform/system/cp932.h"
 #include "platform/base/module.h"
+#include "platform/base/stderrline.h"
 #include "platform/windows/dialog.h"
 
 namespace {
@@ -74,7 +74,7 @@ void FitCaption(QMessageBox& box)
 
 std::string MessageBoxLogLine(const MessageBoxRecord& box)
 {
-    std::string line = cp932::ToUtf8(box.caption) + ": ";
+    std::string line;
     bool lineBreak = false;
     for (char c : cp932::ToUtf8(box.text)) {
         const bool breaks = c == '\r' || c == '\n';
@@ -91,8 +91,7 @@ std::string MessageBoxLogLine(const MessageBoxRecord& box)
 
 void WriteMessageBoxLogLine(const MessageBoxRecord& box)
 {
-    std::fprintf(stderr, "%s\n", MessageBoxLogLine(box).c_str());
-    std::fflush(stderr);
+    WriteStderrLine(MessageBoxLogLine(box));
 }
 
 bool CanAnswerMessageBoxes()

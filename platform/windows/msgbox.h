@@ -54,8 +54,10 @@ struct MessageBoxRecord {
     std::string detail;  // UTF-8
 };
 
-// The line a box writes to stderr (without its line end): the caption and the
-// text in UTF-8, the text's line breaks as blanks, and the detail in brackets.
+// The line a box writes to stderr (without the prefix every stderr line has
+// and without its line end): the text in UTF-8, its line breaks as blanks,
+// and the detail in brackets. The caption is left out: it names the program,
+// as the prefix does.
 std::string MessageBoxLogLine(const MessageBoxRecord& box);
 // Writes that line to stderr without showing the box: a failure that a box
 // would interrupt nobody for still reaches the journal in the same words.

@@ -609,10 +609,10 @@ std::string RelayRun::Prepare(const RelaySetup& setup, const std::filesystem::pa
     return {};
 }
 
-std::string RelayRun::Launch()
+std::string RelayRun::Launch(const std::vector<std::string>& env)
 {
     std::string why;
-    if (!process_.Start({exe_.string()}, folder_.string(), {"QT_QPA_PLATFORM=offscreen"},
+    if (!process_.Start({exe_.string()}, folder_.string(), env,
                         (folder_ / "skiffa.out").string(), &why))
         return why;
     return {};

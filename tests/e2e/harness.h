@@ -298,8 +298,10 @@ public:
     std::string Prepare(const RelaySetup& setup,
                         const std::filesystem::path& program = OwnFolder() / "skiffa");
 
-    // Starts the prepared relay in its folder on the offscreen platform.
-    std::string Launch();
+    // Starts the prepared relay in its folder on the offscreen platform, or
+    // with the environment changes `env` ("NAME=value", an empty value for an
+    // unset variable) in place of that choice.
+    std::string Launch(const std::vector<std::string>& env = {"QT_QPA_PLATFORM=offscreen"});
 
     const std::filesystem::path& folder() const { return folder_; }
     int port() const { return port_; }

@@ -47,5 +47,33 @@ TEST_F(Startup, OffscreenStartReportsBrokenPortsAndServesTheRest)
     EXPECT_LT(out.find(com1), out.find(com2)) << "in the order of the lines";
 }
 
+// Started with no display named and no platform chosen (over ssh, by a
+// service manager), the program runs on the offscreen platform and says so;
+// every line on stderr, the toolkit's own too, starts with the program's name,
+// and the toolkit's notice of a missing XDG_RUNTIME_DIR is not among them.
+TEST_F(Startup, NoDisplayRunsOffscreenAndSaysSoOnOneLine)
+{
+    ASSERT_EQ(relay_.Prepare(RelaySetup()), "");
+    ASSERT_EQ(relay_.Launch({"QT_QPA_PLATFORM=", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_SESSION_TYPE=",
+                             "XDG_RUNTIME_DIR="}),
+              "");
+    started_ = true;
+    std::string why;
+    ASSERT_TRUE(relay_.WaitLinesOpen(&why)) << why << "; " << relay_.State() << "\n" << relay_.Output();
+    std::optional<TcpCaller> caller;
+    ASSERT_NO_FATAL_FAILURE(CallIn(caller));
+    ASSERT_NO_FATAL_FAILURE(StopRelay());
+
+    const std::string out = relay_.Output();
+    std::istringstream lines(out);
+    int offscreen = 0;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_TRUE(line.starts_with("skiffa: ")) << line;
+        offscreen += line.find("running on the offscreen platform") != std::string::npos;
+    }
+    EXPECT_EQ(offscreen, 1) << out;
+    EXPECT_EQ(out.find("XDG_RUNTIME_DIR"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace e2e

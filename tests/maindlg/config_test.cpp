@@ -150,6 +150,23 @@ TEST_F(Config, NoFileGivesDefaultsAndSaveCreatesFile)
     EXPECT_EQ(Load()->m_strFull, kFullSentence + "\r\n") << "read back with CR LF";
 }
 
+// Loading names the file it read and the lines it found, or why it could not
+// read it, so that a sysop whose lines do not come up knows where to look.
+TEST_F(Config, LoadingSaysWhatItRead)
+{
+    const auto load = [this] {
+        testing::internal::CaptureStderr();
+        Load();
+        return testing::internal::GetCapturedStderr();
+    };
+    WriteBytes(m_ini, "[COM1]\nNAME=COM1\n[COM2]\nNAME=COM4\n");
+    EXPECT_EQ(load(), "skiffa: settings read [" + m_ini + ": 2 COM lines]\n");
+    fs::remove(m_ini);
+    fs::create_directory(m_ini);
+    EXPECT_EQ(load(), "skiffa: cannot read the settings [" + m_ini +
+                          ": Is a directory]: every setting has its default, so there is no COM line\n");
+}
+
 // Every key of a port section lands in its own field; missing keys take the
 // section defaults (odd parity, 2000 ms CONNECT wait); values are not checked.
 TEST_F(Config, PortSectionsLoadInOrder)

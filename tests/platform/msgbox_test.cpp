@@ -95,10 +95,10 @@ TEST(MessageBoxes, OffscreenBoxesAnswerThemselvesOnStderr)
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(ok, IDOK);
     EXPECT_EQ(yes, IDYES) << "the default button";
-    EXPECT_EQ(err, "Varnex - Skiffa: COM Port \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x97\xE3\x83\xB3 "
+    EXPECT_EQ(err, "skiffa: COM Port \xE3\x82\xAA\xE3\x83\xBC\xE3\x83\x97\xE3\x83\xB3 "
                    "[COM2 (/dev/ttyS1): No such file or directory]\n"
-                   "caption: line one line two\n")
-        << "the text in UTF-8, line breaks as one blank, the detail in brackets";
+                   "skiffa: line one line two\n")
+        << "the program's prefix, the text in UTF-8, line breaks as one blank, the detail in brackets";
 }
 
 // A box is modal to its owner only: while it is open, a window that it does

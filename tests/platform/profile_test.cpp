@@ -206,6 +206,34 @@ TEST(Profile, IntegerParsing)
     }
 }
 
+// A number key whose value is no whole number still reads as its digits (0
+// for none), and stderr names the file, the section and the key.
+TEST(Profile, ValuesThatAreNoNumbersAreNamed)
+{
+    TempDir dir;
+    const std::string ini = dir.File("korvo.ini");
+    WriteBytes(ini, "[COM1]\nSPEED=fast\nDATA=8\nSTOP=2 bits\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(GetPrivateProfileIntA("COM1", "SPEED", 38400, ini), 0);
+    EXPECT_EQ(GetPrivateProfileIntA("COM1", "DATA", 7, ini), 8);
+    EXPECT_EQ(GetPrivateProfileIntA("COM1", "STOP", 1, ini), 2);
+    const std::string named = "skiffa: not a number, read as 0 [" + ini + ": [COM1] SPEED=fast]\n" +
+                              "skiffa: not a number, read as 2 [" + ini + ": [COM1] STOP=2 bits]\n";
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), named);
+}
+
+// A UTF-8 byte order mark, as an editor saving UTF-8 writes it, does not
+// hide the first section; a write keeps it in its place.
+TEST(Profile, ByteOrderMarkIsPassedOver)
+{
+    TempDir dir;
+    const std::string ini = dir.File("korvo.ini");
+    WriteBytes(ini, "\xEF\xBB\xBF[COM1]\r\nNAME=COM1\r\n");
+    EXPECT_EQ(ReadString("COM1", "NAME", ini), "COM1");
+    ASSERT_TRUE(WritePrivateProfileStringA("COM1", "SPEED", "9600", ini));
+    EXPECT_EQ(ReadBytes(ini), "\xEF\xBB\xBF[COM1]\r\nNAME=COM1\r\nSPEED=9600\r\n");
+}
+
 // The buffer variant cuts to size - 1 bytes, always terminates, and reports
 // the count; the whole variant does not cut.
 TEST(Profile, StringBufferIsCutToSize)
@@ -473,6 +501,22 @@ TEST(ProfileWriter, FailedCommitIsReported)
     ASSERT_TRUE(writer.WriteString("SERVER", "PORT", "23"));
     EXPECT_FALSE(writer.Commit());
     EXPECT_FALSE(fs::exists(dir.File("missing-folder")));
+}
+
+// A file that cannot be read is left as it is (a rewrite from nothing would
+// lose its other lines), and the save names it on stderr with the reason.
+TEST(ProfileWriter, UnreadableFileIsNamedAndKept)
+{
+    TempDir dir;
+    const std::string ini = dir.File("korvo.ini");
+    fs::create_directory(ini);
+    ProfileWriter writer(ini);
+    EXPECT_FALSE(writer.WriteString("SERVER", "PORT", "23"));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(writer.Commit());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "skiffa: cannot write the file [" + ini + ": Is a directory]\n");
+    EXPECT_TRUE(fs::is_directory(ini));
 }
 
 // Where the folder takes no new file but the file itself is writable, a save

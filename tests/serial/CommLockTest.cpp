@@ -3,6 +3,7 @@
 // close, and a folder that takes no lock files does not keep ports shut.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,7 +27,9 @@ protected:
         SetCommLockFolderForTesting(m_locks.Path().string());
         ASSERT_TRUE(m_pty.IsOpen());
         ASSERT_TRUE(m_folder.Link("COM4", m_pty.SlavePath()));
-        m_lockFile = m_locks.File("LCK.." + m_pty.SlavePath().substr(m_pty.SlavePath().rfind('/') + 1));
+        // The other serial programs' name: /dev/pts/3 is locked as LCK..pts_3.
+        ASSERT_TRUE(m_pty.SlavePath().starts_with("/dev/pts/")) << m_pty.SlavePath();
+        m_lockFile = m_locks.File("LCK..pts_" + m_pty.SlavePath().substr(std::strlen("/dev/pts/")));
     }
     void TearDown() override { scratch::UseTestLockFolder(); }
 

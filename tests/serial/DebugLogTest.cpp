@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
 
 #include "platform/base/clock.h"
 #include "serial/DebugLog.h"
@@ -104,6 +105,17 @@ TEST_F(DebugLogTest, CreatesThenAppends)
     SetLocalTimeSourceForTesting([] { return At(0, 0, 0, 0); });  // the next day, nothing tells it apart
     WriteDebugLog("S0", "C", 1);
     EXPECT_EQ(ReadFile(m_cwd.File("debug.log")), "21:04:05.123,S0,A\n23:59:59.999,S0,B\n00:00:00.000,S0,C\n");
+}
+
+// The trace holds every byte a caller types, passwords too: a new trace is
+// readable by its owner alone, whatever the umask lets others read.
+TEST_F(DebugLogTest, NewTraceIsItsOwnersAlone)
+{
+    const mode_t umaskBefore = ::umask(022);
+    WriteDebugLog("S0", "secret", 6);
+    ::umask(umaskBefore);
+    const auto perms = std::filesystem::status(m_cwd.File("debug.log")).permissions();
+    EXPECT_EQ(perms, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 // A trace file that cannot be opened loses the line, and stderr names the
