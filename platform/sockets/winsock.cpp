@@ -25,7 +25,7 @@
 #include <bit>
 #include <chrono>
 #include <climits>
-#include <cstdio>
+#include <string>
 #include <cstring>
 #include <map>
 #include <set>
@@ -33,6 +33,7 @@
 #include "platform/sockets/winsock.h"
 
 #include "platform/base/eintr.h"
+#include "platform/base/stderrline.h"
 #include "platform/windows/postbatch.h"
 
 namespace ws {
@@ -84,9 +85,8 @@ void NoteShortAccept(Entry& e, int err)
 {
     const auto now = std::chrono::steady_clock::now();
     if (!ShortageGoesOn(e, now)) {
-        std::fprintf(stderr, "TCP listener: cannot accept a caller: %s; trying again every %d ms\n",
-                     std::strerror(err), g_acceptPauseMs);
-        std::fflush(stderr);
+        WriteStderrLine("TCP listener: cannot accept a caller: " + std::string(std::strerror(err)) +
+                        "; trying again every " + std::to_string(g_acceptPauseMs) + " ms");
     }
     e.fdShortage = true;
     e.lastShortAccept = now;
@@ -97,8 +97,7 @@ void NoteAcceptWorked(Entry& e)
     if (!e.fdShortage || ShortageGoesOn(e, std::chrono::steady_clock::now()))
         return;
     e.fdShortage = false;
-    std::fprintf(stderr, "TCP listener: accepting callers again\n");
-    std::fflush(stderr);
+    WriteStderrLine("TCP listener: accepting callers again");
 }
 
 thread_local int t_lastError = 0;
