@@ -62,6 +62,24 @@ bool AskWindowManagerToMinimise(QWidget& window)
     return true;
 }
 
+// Windows that have been on the screen carry this property.
+constexpr char kShownOnce[] = "skiffaShownOnce";
+
+// An owned window whose first owner has never been shown (a box at start-up)
+// comes back from its minimising: nothing on the screen would lead to it.
+void UndoMinimise(QWidget* window)
+{
+    QMetaObject::invokeMethod(
+        window,
+        [window] {
+            if (window->isVisible() && window->isMinimized()) {
+                window->showNormal();
+                window->activateWindow();
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 // An owned window just minimised by the window manager (the title-bar button
 // or a key binding; the windows the program shows ask for no minimise box,
 // but not every window manager heeds that): its first owner is minimised
@@ -74,7 +92,13 @@ void MinimiseOwnersWith(QWidget* window, const QWindowStateChangeEvent& event)
         (event.oldState() & Qt::WindowMinimized))
         return;
     QWidget* owner = FirstOwner(window);
-    if (owner == window || !owner->isVisible() || owner->isMinimized())
+    if (owner == window)
+        return;
+    if (!owner->property(kShownOnce).toBool()) {
+        UndoMinimise(window);
+        return;
+    }
+    if (!owner->isVisible() || owner->isMinimized())
         return;
     // After the event: the owner's minimising may hide windows and show boxes.
     QMetaObject::invokeMethod(
@@ -113,7 +137,11 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::WindowStateChange && watched->isWidgetType())
+        if (!watched->isWidgetType())
+            return false;
+        if (event->type() == QEvent::Show && static_cast<QWidget*>(watched)->isWindow())
+            watched->setProperty(kShownOnce, true);
+        if (event->type() == QEvent::WindowStateChange)
             MinimiseOwnersWith(static_cast<QWidget*>(watched), *static_cast<QWindowStateChangeEvent*>(event));
         return false;
     }
