@@ -34,13 +34,14 @@ int CDialogEx::DoModal()
     m_endPending = false;
     m_ended = false;
     m_modalResult = IDCANCEL;
+    // From here: the boxes that start-up shows are kept with their owner too.
+    KeepOwnedWindowsWithOwners();
     const BOOL focusFirstControl = OnInitDialog();
     // Our own loop rather than QDialog::exec: a dialog that start-up keeps
     // hidden (in the tray) must still run, and end, its modal loop. A dialog
     // without an owner blocks no other window of the program: its tray icon
     // (a window of its own here) must still take clicks.
     setWindowModality(parentWidget() != nullptr ? Qt::WindowModal : Qt::NonModal);
-    KeepOwnedWindowsWithOwners();
     show();
     if (focusFirstControl)
         FocusFirstTabStop();

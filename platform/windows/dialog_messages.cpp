@@ -147,12 +147,14 @@ bool CDialogEx::Dispatch(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result
     return false;
 }
 
-LRESULT CDialogEx::DefWindowProc(UINT msg, WPARAM wParam, LPARAM /*lParam*/)
+LRESULT CDialogEx::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
     case WM_CLOSE: OnCancel(); return 0;
     case WM_PAINT: OnPaint(); return 0;
     case WM_ICONERASEBKGND: EraseWindowBackground(reinterpret_cast<HDC>(wParam), *this); return 1;
+    // A window without help of its own asks its owner's.
+    case WM_HELP: return SendMessageA(GetParent(), WM_HELP, wParam, lParam);
     case WM_SYSCOMMAND:
         if ((wParam & 0xFFF0) == SC_CLOSE)
             SendMessage(WM_CLOSE, 0, 0);

@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShowEvent>
@@ -35,11 +36,24 @@ QMessageBox::Icon IconOf(UINT type)
 
 // A box whose owner is not on the screen (not shown yet, or in the tray)
 // comes up in the middle of the screen, not over the owner's unshown place.
+// It has no help of its own: F1 asks its owner's.
 class OwnedMessageBox : public QMessageBox {
 public:
-    using QMessageBox::QMessageBox;
+    OwnedMessageBox(Icon icon, const QString& caption, const QString& text, HWND owner)
+        : QMessageBox(icon, caption, text, QMessageBox::NoButton, dynamic_cast<QWidget*>(owner)), m_owner(owner)
+    {
+    }
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if (event->key() != Qt::Key_F1) {
+            QMessageBox::keyPressEvent(event);
+            return;
+        }
+        SendMessageA(m_owner, WM_HELP, 0, 0);
+        event->accept();
+    }
     void showEvent(QShowEvent* event) override
     {
         QMessageBox::showEvent(event);
@@ -48,6 +62,9 @@ protected:
             return;
         move(owner->screen()->availableGeometry().center() - rect().center());
     }
+
+private:
+    HWND m_owner;
 };
 
 // Makes a box at least as wide as its title bar needs to show the whole
@@ -123,9 +140,7 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
         return yesNo ? IDNO : IDOK;
     if (!CanAnswerMessageBoxes())
         return yesNo ? IDYES : IDOK;  // the default button's answer
-    QWidget* parent = dynamic_cast<QWidget*>(owner);
-    OwnedMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text),
-                        QMessageBox::NoButton, parent);
+    OwnedMessageBox box(IconOf(type), cp932::ToQString(caption), cp932::ToQString(text), owner);
     if (yesNo) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
@@ -134,7 +149,7 @@ int MessageBoxA(HWND owner, const std::string& text, const std::string& caption,
     }
     // Modal to its owner only, as the system's boxes are: the program's other
     // windows, its tray icon among them, still take clicks.
-    if (parent != nullptr)
+    if (box.parentWidget() != nullptr)
         box.setWindowModality(Qt::WindowModal);
     FitCaption(box);
     g_openBoxes.push_back(&box);

@@ -89,6 +89,13 @@ is_ready() {
 }
 no_main_window() { ! main_window; }
 no_icon() { ! icon_centre; }
+# The icon is docked and shown in the tray: a click on it reaches it.
+icon_shown() {
+  local id
+  id=$(xwininfo -root -tree | awk '/\("skiffa" "skiffa"\)/ {
+      split($(NF-1), size, /[x+]/); if (size[1] <= 48 && size[2] <= 48) { print $1; exit } }')
+  [ -n "$id" ] && xwininfo -id "$id" | grep -q 'Map State: IsViewable'
+}
 click_icon() {
   local xy; xy=$(icon_centre) || fail "no tray icon to click"
   xdotool mousemove ${xy% *} ${xy#* } click "$1"
@@ -255,14 +262,17 @@ shot 9-question-in-front
 read -r x y <<<"$(place "$window")"
 xdotool mousemove $((x + $(xwininfo -id "$window" | awk '/Width:/ {print $NF}') - 80)) $((y - 10)) click 1
 wait_for "a click on the blocked window put the question behind it" box_in_front
-# Minimising the question takes the window into the tray with it; the icon
-# brings both back, the question in front.
-xdotool windowminimize "$(box_window)"
-wait_for "the window stayed shown with its question minimised" no_main_window
-wait_for "no tray icon with the question minimised" icon_centre
-shot 10-question-minimised
-click_icon_until "a left click on the icon did not bring the window back" 1 main_window
-wait_for "the question did not come back in front and active" box_in_front
+# Minimising the question takes the window into the tray with it; the
+# icon's first click brings both back, the question in front, every time.
+for round in 1 2 3; do
+  xdotool windowminimize "$(box_window)"
+  wait_for "the window stayed shown with its question minimised" no_main_window
+  wait_for "no tray icon with the question minimised" icon_shown
+  shot 10-question-minimised
+  click_icon 1
+  wait_for "the first click on the icon did not bring the window back (round $round)" main_window
+  wait_for "the question did not come back in front and active" box_in_front
+done
 shot 11-question-back
 xdotool key Escape
 wait_for "the question did not close on No" bash -c "! xdotool search --onlyvisible --name '^Varnex - Skiffa\$'"

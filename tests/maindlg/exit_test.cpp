@@ -242,3 +242,33 @@ TEST_F(ExitTest, F1OpensTheHelpFileBesideTheExecutable)
     SetHelpViewerForTesting({});
     EXPECT_EQ(opened, (std::vector<std::string>{m_dir.File("Korvo.chm"), m_dir.File("Korvo.chm")}));
 }
+
+// F1 in a settings dialog or in a box opens the help as in the main window:
+// a window that has no help of its own passes the request to its owner.
+TEST_F(ExitTest, F1InAnOwnedWindowOpensTheHelpToo)
+{
+    std::ofstream(m_dir.File("Korvo.chm")) << "ITSF";
+    int opened = 0;
+    SetHelpViewerForTesting([&](const std::string&) { return ++opened > 0; });
+    SetMessageBoxHookForTesting({});
+    ShowMessageBoxesOffscreenForTesting(true);
+    Run("", [&](CSkiffaDlg& dlg) {
+        QTimer::singleShot(0, [&] {
+            auto* setting = dynamic_cast<CDialogEx*>(QApplication::activeModalWidget());
+            ASSERT_NE(setting, nullptr);
+            QTest::keyClick(setting, Qt::Key_F1);
+            EXPECT_EQ(opened, 1) << "F1 in the settings dialog";
+            QTimer::singleShot(0, [&] {
+                QWidget* box = QApplication::activeModalWidget();
+                QTest::keyClick(box, Qt::Key_F1);
+                EXPECT_EQ(opened, 2) << "F1 in a box";
+                EndMessageBoxesOwnedBy(setting);
+            });
+            setting->MessageBox("text", "caption", MB_OK);
+            setting->EndDialog(IDCANCEL);
+        });
+        qobject_cast<QPushButton*>(dlg.GetDlgItem(IDC_SETTING))->click();
+    });
+    ShowMessageBoxesOffscreenForTesting(false);
+    SetHelpViewerForTesting({});
+}

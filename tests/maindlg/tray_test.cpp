@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QImage>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QPushButton>
 
@@ -247,4 +248,28 @@ TEST_F(TrayTest, AnOpenDialogComesBackWithTheWindowAndEndsWithIt)
         EXPECT_FALSE(rescued) << "the exit did not end the dialog";
         EXPECT_EQ(menu.menus.size(), 1u);
     });
+}
+
+// A box shown before the window's first show (a port that cannot be opened)
+// and minimised by a window manager that ignores its hints comes back at
+// once: nothing on the screen leads to it, and start-up waits behind it.
+TEST_F(TrayTest, ABoxBeforeTheFirstShowDoesNotStayMinimised)
+{
+    SetMessageBoxHookForTesting({});
+    ShowMessageBoxesOffscreenForTesting(true);
+    bool minimised = false;
+    bool restored = false;
+    Run("[ALL]\nTRAY=1\n[COM1]\nNAME=COM79\n", [&](CSkiffaDlg& dlg) {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr) << "no message for the port";
+        EXPECT_FALSE(dlg.isVisible());
+        QObject::connect(box->windowHandle(), &QWindow::windowStateChanged, [&](Qt::WindowState state) {
+            restored = minimised && state != Qt::WindowMinimized;
+            minimised |= state == Qt::WindowMinimized;
+        });
+        MinimiseFromOutside(*box);
+        EXPECT_TRUE(WaitUntil([&] { return restored && !box->isMinimized(); })) << "the box stayed minimised";
+        box->done(QMessageBox::Ok);
+    });
+    ShowMessageBoxesOffscreenForTesting(false);
 }
