@@ -288,18 +288,3 @@ TEST_F(RelayTest, GeneralSettingsSavedAreReadBackByAFreshStart)
 }
 
 }  // namespace
-
-// Closing the lines for a settings change drops each port's DTR once, with
-// one trace line.
-TEST_F(RelayTest, ClosingTheLinesDropsDtrOnce)
-{
-    auto dev = Device("COM71");
-    Run("[COM1]\nNAME=COM71\n[COM2]\nNAME=\n[DEBUG]\nENABLE=1\n", [&](CSkiffaDlg& dlg) {
-        dlg.ClosePorts();
-        std::ifstream in(m_dir.File("debug.log"));
-        int drops = 0;
-        for (std::string line; std::getline(in, line);)
-            drops += line.find(",DTR,OFF") != std::string::npos ? 1 : 0;
-        EXPECT_EQ(drops, 1);
-    });
-}

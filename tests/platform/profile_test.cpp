@@ -494,6 +494,8 @@ TEST(ProfileWriter, OneCommitGivesTheBytesOfKeyByKeyWrites)
 }
 
 // A commit that cannot replace the file says so and leaves nothing behind.
+// One over a file that cannot be read leaves it as it is (a rewrite from
+// nothing would lose its other lines) and names it on stderr with the reason.
 TEST(ProfileWriter, FailedCommitIsReported)
 {
     TempDir dir;
@@ -501,22 +503,16 @@ TEST(ProfileWriter, FailedCommitIsReported)
     ASSERT_TRUE(writer.WriteString("SERVER", "PORT", "23"));
     EXPECT_FALSE(writer.Commit());
     EXPECT_FALSE(fs::exists(dir.File("missing-folder")));
-}
 
-// A file that cannot be read is left as it is (a rewrite from nothing would
-// lose its other lines), and the save names it on stderr with the reason.
-TEST(ProfileWriter, UnreadableFileIsNamedAndKept)
-{
-    TempDir dir;
-    const std::string ini = dir.File("korvo.ini");
-    fs::create_directory(ini);
-    ProfileWriter writer(ini);
-    EXPECT_FALSE(writer.WriteString("SERVER", "PORT", "23"));
+    const std::string unreadable = dir.File("korvo.ini");
+    fs::create_directory(unreadable);
+    ProfileWriter over(unreadable);
+    EXPECT_FALSE(over.WriteString("SERVER", "PORT", "23"));
     testing::internal::CaptureStderr();
-    EXPECT_FALSE(writer.Commit());
+    EXPECT_FALSE(over.Commit());
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "skiffa: cannot write the file [" + ini + ": Is a directory]\n");
-    EXPECT_TRUE(fs::is_directory(ini));
+              "skiffa: cannot write the file [" + unreadable + ": Is a directory]\n");
+    EXPECT_TRUE(fs::is_directory(unreadable));
 }
 
 // Where the folder takes no new file but the file itself is writable, a save

@@ -3,11 +3,6 @@
 // device that goes away.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -134,25 +129,6 @@ TEST(CommLayerTest, NameResolution)
     }
     Handle tty(CreateCommFileA("COM8"));
     EXPECT_NE(tty.h, INVALID_HANDLE_VALUE) << "the link once the device is gone: " << GetLastError();
-}
-
-// On a pty the kernel's exclusive flag stays off: the pty's master keeps the
-// tty, and the flag with it, after the port's holder has ended, so a line
-// whose holder was killed could never be opened again.
-TEST(CommLayerTest, PtyPortLeavesNoExclusiveFlag)
-{
-    ModuleFolder folder;
-    PseudoTerminal pty;
-    ASSERT_TRUE(pty.IsOpen());
-    ASSERT_TRUE(folder.Link("COM9", pty.SlavePath()));
-    Handle h(CreateCommFileA("COM9"));
-    ASSERT_NE(h.h, INVALID_HANDLE_VALUE) << GetLastCommOpenFailure().reason;
-    const int other = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    ASSERT_GE(other, 0) << std::strerror(errno);
-    int exclusive = -1;
-    EXPECT_EQ(ioctl(other, TIOCGEXCL, &exclusive), 0) << std::strerror(errno);
-    EXPECT_EQ(exclusive, 0);
-    close(other);
 }
 
 // --- line state -----------------------------------------------------------------

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,12 +61,18 @@ protected:
 }  // namespace
 
 // While the port is open its lock names this process in the ten-character
-// form, a line end after it; the close removes it.
+// form, a line end after it; the close removes it. On a pty the lock (and
+// flock) is all: the kernel's exclusive flag, which the pty's master would
+// keep after a crash of the holder, stays off.
 TEST_F(CommLockTest, OpenPortHoldsItsLock)
 {
     const HANDLE h = CreateCommFileA("COM4");
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << GetLastCommOpenFailure().reason;
     EXPECT_EQ(scratch::ReadBytes(m_lockFile), PidText(getpid()));
+    const int direct = open(m_pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int exclusive = -1;
+    EXPECT_TRUE(direct >= 0 && ioctl(direct, TIOCGEXCL, &exclusive) == 0 && exclusive == 0) << std::strerror(errno);
+    close(direct);
     const HANDLE second = CreateCommFileA("COM4");
     EXPECT_EQ(second, INVALID_HANDLE_VALUE) << "the port's own lock counts too";
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);

@@ -3,7 +3,6 @@
 // ring's hand-over and its back-pressure, and the data message's generation.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -71,7 +70,8 @@ TEST_F(SerialPortMemTest, DtrAndItsTrace)
 }
 
 // Close drops DTR (traced) and closes the port; a second Close and the
-// destructor do nothing more.
+// destructor do nothing more. After a drop of DTR for the close, as the
+// lines are closed for a settings change, Close does not drop it again.
 TEST_F(SerialPortMemTest, CloseTwiceDropsDtrOnce)
 {
     {
@@ -79,12 +79,15 @@ TEST_F(SerialPortMemTest, CloseTwiceDropsDtrOnce)
         ASSERT_TRUE(OpenPort(port, 0, true));
         port.SetDTR(true);
         port.Close();
+        ASSERT_TRUE(OpenPort(port, 0, true));
+        port.DropDtrForClose();
+        port.Close();
         EXPECT_FALSE(m_device->Dtr());
         EXPECT_FALSE(m_device->IsOpen());
         EXPECT_FALSE(port.HasReader());
         port.Close();
     }
-    EXPECT_EQ(TraceLines(m_cwd), (std::vector<std::string>{"DTR,ON", "DTR,OFF"}));
+    EXPECT_EQ(TraceLines(m_cwd), (std::vector<std::string>{"DTR,ON", "DTR,OFF", "DTR,OFF"}));
 }
 
 // Open on an open object passes through Close: DTR dropped and traced, a
@@ -179,7 +182,7 @@ TEST_F(SerialPortMemTest, FullOutputQueueKeepsBytesInOrder)
 TEST_F(SerialPortMemTest, CallEndDuringAStalledWriteDropsDtrAtItsTimeOut)
 {
     CSerialPort port;
-    ASSERT_TRUE(OpenPort(port, 0, true));
+    ASSERT_TRUE(OpenPort(port));
     port.SetDTR(true);
     m_device->SetOutputQueueFull(true);
     const std::string data = serial_test::Pattern(3 * COM_SLOT_SIZE);
@@ -189,8 +192,6 @@ TEST_F(SerialPortMemTest, CallEndDuringAStalledWriteDropsDtrAtItsTimeOut)
     m_device->TimeOutStalledWrite();
     EXPECT_TRUE(m_device->WaitForDtr(false, 10s)) << "DTR waited for another write's time-out";
     EXPECT_EQ(port.OutputQueued(), 0u);
-    const std::vector<std::string> trace = TraceLines(m_cwd);
-    EXPECT_NE(std::find(trace.begin(), trace.end(), "Sdrop,0,6144"), trace.end());
 }
 
 // More than one slot's worth queued at once is read at once into slots of
